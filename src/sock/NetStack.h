@@ -1,0 +1,247 @@
+// The socket stack: the one process-wide object through which every layer
+// above opens, binds, connects, reads, writes and waits on sockets.
+//
+// TNetStack fixes the operations, how host text becomes an IPv4 address
+// (including the short one-, two- and three-part forms) and how a failed
+// socket call becomes ENetSocketError with its numbered text. The error codes
+// are the stack's own table (10004 and up, 11001 for an unknown host); the
+// concrete stack maps the platform's error numbers onto them.
+//
+// Only IPv4 is supported: every socket has the IPv4 family, every address is
+// four bytes.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "NetText.h"
+
+// Time-outs, in milliseconds.
+constexpr int32_t NoTimeLimit = -2;       // wait without limit
+constexpr int32_t DefaultTimeLimit = -1;  // the connection's configured read time-out
+
+// A socket value; -1 is no socket, and -1 is also what a failing call returns.
+using TNetSocket = int32_t;
+constexpr TNetSocket InvalidSocket = -1;
+constexpr int32_t SocketError = -1;
+
+// Platform values the layers above pass through (the same numbers on every
+// platform this stack knows).
+constexpr int32_t Id_PF_INET4 = 2;      // the IPv4 family
+constexpr int32_t Id_SOCK_STREAM = 1;   // stream socket type
+constexpr int32_t Id_IPPROTO_TCP = 6;   // option level of TCP
+constexpr int32_t Id_TCP_NODELAY = 1;   // TCP option: no Nagle delay
+
+enum IPTextKind : int { ipInvalid = 0, ipDotted = 1, ipNumeric = 2 };
+enum IPAddressClass : int { ipClassUnknown = 0, ipClassA, ipClassB, ipClassC, ipClassD, ipClassE };
+
+// Four address bytes in network order (first byte = first dotted part).
+using TNetIPv4Bytes = std::array<uint8_t, 4>;
+
+// A set of socket values for readiness waits: at most 64 values.
+class TNetSocketList {
+ public:
+  virtual ~TNetSocketList() = default;
+  // Raises ENetStackSetSizeExceeded for an index outside 0 .. Count()-1.
+  virtual TNetSocket Items(int Index) const = 0;
+  // Raises ENetStackSetSizeExceeded when 64 values are already held.
+  virtual void Add(TNetSocket Socket) = 0;
+  // Removes the first equal value (the last value takes its place); an absent
+  // value is ignored.
+  virtual void Remove(TNetSocket Socket) = 0;
+  virtual int Count() const = 0;
+  virtual void Clear() = 0;
+};
+
+constexpr int NetSocketSetSize = 64;
+
+class TNetSocketListPosix : public TNetSocketList {
+ public:
+  TNetSocket Items(int Index) const override;
+  void Add(TNetSocket Socket) override;
+  void Remove(TNetSocket Socket) override;
+  int Count() const override { return FCount; }
+  void Clear() override;
+
+ private:
+  int32_t FCount = 0;
+  std::array<TNetSocket, NetSocketSetSize> FSockets{};
+};
+
+// A signal that wakes a connect running on another thread and makes it give
+// up. Closing a descriptor does not wake a blocked connect on this platform,
+// so the waiting thread cancels through this and closes the socket only after
+// the connect thread has ended.
+class TNetCancelSignal {
+ public:
+  TNetCancelSignal();
+  ~TNetCancelSignal();
+  TNetCancelSignal(const TNetCancelSignal&) = delete;
+  TNetCancelSignal& operator=(const TNetCancelSignal&) = delete;
+
+  void Cancel();
+  bool Cancelled() const { return FCancelled.load(std::memory_order_acquire); }
+  int Fd() const { return FFd; }  // readable once cancelled
+
+ private:
+  std::atomic<bool> FCancelled{false};
+  int FFd = -1;
+};
+
+class TNetStack {
+ public:
+  TNetStack() = default;
+  virtual ~TNetStack() = default;
+  TNetStack(const TNetStack&) = delete;
+  TNetStack& operator=(const TNetStack&) = delete;
+
+  // The code read by the last CheckSocketResult that saw a failure. The
+  // connect thread may write it while the main thread waits.
+  std::atomic<int32_t> LastSocketError{0};
+
+  virtual void FillLocalAddresses() = 0;
+  virtual std::string FirstLocalAddress() = 0;
+  // Refilled on every call; owned by the stack.
+  virtual const TStringList& LocalAddressList() = 0;
+
+  virtual TNetSocket SockAccept(TNetSocket Listening, std::string& IP, int32_t& Port) = 0;
+  virtual int32_t SockBind(TNetSocket Socket, int32_t Family, const std::string& IP, int32_t Port) = 0;
+  virtual int32_t SockClose(TNetSocket Socket) = 0;
+  virtual int32_t SockConnect(TNetSocket Socket, int32_t Family, const std::string& IP, int32_t Port) = 0;
+  // As SockConnect, but gives up as soon as Cancel is signalled (the result
+  // is then -1 with the last error 10004, interrupted call).
+  virtual int32_t SockConnectCancellable(TNetSocket Socket, int32_t Family, const std::string& IP, int32_t Port,
+                                         const TNetCancelSignal& Cancel) = 0;
+  virtual std::string SockHostByName(const std::string& HostName) = 0;
+  virtual std::string SockHostName() = 0;
+  virtual std::string SockHostByAddr(const std::string& IP) = 0;
+  virtual int32_t SockServiceByName(const std::string& ServiceName) = 0;
+  virtual TStringList SockServiceByPort(int32_t Port) = 0;
+  virtual uint16_t HostToNet16(uint16_t Value) = 0;
+  virtual int32_t SockListen(TNetSocket Socket, int32_t Backlog) = 0;
+  virtual uint16_t NetToHost16(uint16_t Value) = 0;
+  virtual uint32_t HostToNet32(uint32_t Value) = 0;
+  virtual uint32_t NetToHost32(uint32_t Value) = 0;
+  virtual int32_t SockRecv(TNetSocket Socket, void* Buffer, int32_t Length, int32_t Flags) = 0;
+  virtual int32_t SockRecvFrom(TNetSocket Socket, void* Buffer, int32_t Length, int32_t Flags, std::string& IP,
+                               int32_t& Port) = 0;
+  // Waits until a socket of a list is ready; a list may be null. Each given
+  // list is refilled with its ready sockets. Returns the number of ready
+  // sockets, 0 on a time-out, -1 on failure (not raised). Raises
+  // ENetStackSetSizeExceeded before waiting when a list holds more than 64.
+  virtual int32_t SockSelect(TNetSocketList* ReadList, TNetSocketList* WriteList, TNetSocketList* ErrorList,
+                             int32_t Timeout) = 0;
+  // Never raises a signal when the peer has gone: the failure comes back as
+  // -1 with its code.
+  virtual int32_t SockSend(TNetSocket Socket, const void* Buffer, int32_t Length, int32_t Flags) = 0;
+  virtual int32_t SockSendTo(TNetSocket Socket, const void* Buffer, int32_t Length, int32_t Flags,
+                             const std::string& IP, int32_t Port) = 0;
+  virtual int32_t SockSetOption(TNetSocket Socket, int32_t Level, int32_t OptName, const void* OptVal,
+                                int32_t OptLen) = 0;
+  virtual TNetSocket SockCreate(int32_t Family, int32_t SocketType, int32_t Protocol) = 0;
+  virtual int32_t SockShutdown(TNetSocket Socket, int32_t How) = 0;
+  // "Socket Error # <code>" CR LF and the code's text from the table (empty
+  // for a code outside it).
+  virtual std::string SockErrorText(int32_t ErrorCode);
+  // The last error of the calling thread, as a code of the table.
+  virtual int32_t SockLastError() = 0;
+  // Raise ENetSocketError on failure.
+  virtual void SockPeerName(TNetSocket Socket, int32_t& Family, int32_t& Port, std::string& IP) = 0;
+  virtual void SockLocalName(TNetSocket Socket, int32_t& Family, int32_t& Port, std::string& IP) = 0;
+  virtual int32_t SockGetOption(TNetSocket Socket, int32_t Level, int32_t OptName, void* OptVal,
+                                int32_t& OptLen) = 0;
+  virtual std::string AddrToText(const TNetIPv4Bytes& Addr) = 0;
+  // Raises ENetInvalidIPAddress.
+  virtual void TextToAddrBytes(const std::string& IP, TNetIPv4Bytes& Addr) = 0;
+
+  // False when Result is not -1. Otherwise records the last error in
+  // LastSocketError and returns true when it is in Ignore, else raises
+  // ENetSocketError.
+  bool CheckSocketResult(int32_t Result, std::initializer_list<int32_t> Ignore = {});
+  [[noreturn]] void RaiseSocketFailure(int32_t ErrorCode);
+  // Raises ENetInvalidSocket.
+  TNetSocket NewSocket(int32_t SocketType, int32_t Protocol);
+  // "LOCALHOST" (any case) gives 127.0.0.1, an address text stays as it is,
+  // any other name is looked up (the first address of the entry).
+  std::string ResolveHostName(const std::string& Host);
+  bool IsIPAddress(const std::string& Text);
+  // Classifies Text; every output may be null. Returns the valid flag.
+  bool ParseIPv4(const std::string& Text, TNetIPv4Bytes* Bytes, IPTextKind* Kind, IPAddressClass* Class);
+  IPTextKind IPKind(const std::string& Text);
+  // The four bytes as one value in network order. Raises ENetInvalidIPAddress.
+  uint32_t TextToAddr(const std::string& IP);
+};
+
+// The stack of this platform.
+class TNetStackPosix : public TNetStack {
+ public:
+  TNetStackPosix();
+  ~TNetStackPosix() override;
+
+  void FillLocalAddresses() override;
+  std::string FirstLocalAddress() override;
+  const TStringList& LocalAddressList() override;
+  TNetSocket SockAccept(TNetSocket Listening, std::string& IP, int32_t& Port) override;
+  int32_t SockBind(TNetSocket Socket, int32_t Family, const std::string& IP, int32_t Port) override;
+  int32_t SockClose(TNetSocket Socket) override;
+  int32_t SockConnect(TNetSocket Socket, int32_t Family, const std::string& IP, int32_t Port) override;
+  int32_t SockConnectCancellable(TNetSocket Socket, int32_t Family, const std::string& IP, int32_t Port,
+                                 const TNetCancelSignal& Cancel) override;
+  std::string SockHostByName(const std::string& HostName) override;
+  std::string SockHostName() override;
+  std::string SockHostByAddr(const std::string& IP) override;
+  int32_t SockServiceByName(const std::string& ServiceName) override;
+  TStringList SockServiceByPort(int32_t Port) override;
+  uint16_t HostToNet16(uint16_t Value) override;
+  int32_t SockListen(TNetSocket Socket, int32_t Backlog) override;
+  uint16_t NetToHost16(uint16_t Value) override;
+  uint32_t HostToNet32(uint32_t Value) override;
+  uint32_t NetToHost32(uint32_t Value) override;
+  int32_t SockRecv(TNetSocket Socket, void* Buffer, int32_t Length, int32_t Flags) override;
+  int32_t SockRecvFrom(TNetSocket Socket, void* Buffer, int32_t Length, int32_t Flags, std::string& IP,
+                       int32_t& Port) override;
+  int32_t SockSelect(TNetSocketList* ReadList, TNetSocketList* WriteList, TNetSocketList* ErrorList,
+                     int32_t Timeout) override;
+  int32_t SockSend(TNetSocket Socket, const void* Buffer, int32_t Length, int32_t Flags) override;
+  int32_t SockSendTo(TNetSocket Socket, const void* Buffer, int32_t Length, int32_t Flags, const std::string& IP,
+                     int32_t Port) override;
+  int32_t SockSetOption(TNetSocket Socket, int32_t Level, int32_t OptName, const void* OptVal,
+                        int32_t OptLen) override;
+  TNetSocket SockCreate(int32_t Family, int32_t SocketType, int32_t Protocol) override;
+  int32_t SockShutdown(TNetSocket Socket, int32_t How) override;
+  std::string SockErrorText(int32_t ErrorCode) override;
+  int32_t SockLastError() override;
+  void SockPeerName(TNetSocket Socket, int32_t& Family, int32_t& Port, std::string& IP) override;
+  void SockLocalName(TNetSocket Socket, int32_t& Family, int32_t& Port, std::string& IP) override;
+  int32_t SockGetOption(TNetSocket Socket, int32_t Level, int32_t OptName, void* OptVal, int32_t& OptLen) override;
+  std::string AddrToText(const TNetIPv4Bytes& Addr) override;
+  void TextToAddrBytes(const std::string& IP, TNetIPv4Bytes& Addr) override;
+
+ private:
+  TStringList FLocalAddresses;
+};
+
+// Maps a platform error number (errno) onto the stack's code table; a number
+// without a counterpart maps to itself.
+int32_t NetErrorCodeFromErrno(int Errno);
+
+// Process-wide state. The stack exists while at least one counted network
+// component exists (see TNetComponent); StackClass makes it.
+using TNetStackFactory = std::unique_ptr<TNetStack> (*)();
+extern TNetStackFactory StackClass;
+extern std::unique_ptr<TNetStack> StackInstance;
+// True once the socket library's start-up has run in this process; it runs
+// once, however often the stack is made again.
+extern bool SocketLibraryStarted;
+extern int SocketLibraryStartCount;
+
+// Sends a whole file on a connected socket through the kernel, without copying
+// it through the process. Returns the bytes sent (the file's size), 0 when the
+// send failed. Null on platforms that have no such call.
+using TSendWholeFileFunc = int64_t (*)(TNetSocket Socket, const std::string& FileName);
+extern TSendWholeFileFunc SendWholeFile;
