@@ -18,6 +18,8 @@ int32_t BoundPort(TNetStack& Stack, int Fd) {
 }
 
 // Three consecutive loopback ports, each held by a bound socket of ours.
+// They are taken below the system's ephemeral range (32768 and up), so that
+// no connect elsewhere grabs a port the test has just set free.
 struct TBlockedPorts {
   int32_t Base = 0;
   std::vector<TFd> Holders;
@@ -25,7 +27,7 @@ struct TBlockedPorts {
 };
 
 TBlockedPorts BlockThreePorts(TNetStack& Stack) {
-  for (int32_t base = 42000 + static_cast<int32_t>(::getpid() % 500) * 30; base < 64000; base += 7) {
+  for (int32_t base = 20000 + static_cast<int32_t>(::getpid() % 300) * 40; base < 32700; base += 7) {
     TBlockedPorts b;
     b.Base = base;
     bool ok = true;

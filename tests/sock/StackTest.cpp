@@ -298,3 +298,35 @@ TEST(StackLifetime, ComponentsOnSeveralThreadsShareOneStack) {
   EXPECT_EQ(StackInstance, nullptr);
   EXPECT_EQ(SocketLibraryStartCount, 1);
 }
+
+// ---------------------------------------------------------------------------
+// The exception family: parents that callers catch by, and the messages
+// that take arguments.
+
+TEST(ExceptionFamily, ParentsAndFormattedMessages) {
+  EXPECT_THROW(throw ENetConnClosedGracefully(), ENetSilentException);
+  EXPECT_THROW(throw ENetSocksServerTTLExpiredError(), ENetSocksError);
+  EXPECT_THROW(throw ENetStackSetSizeExceeded(), ENetStackError);
+  EXPECT_THROW(throw ENetInvalidIPAddress("x"), ENetStackError);
+  EXPECT_THROW(throw ENetCanNotBindPortInRange(1, 2), ENetSocketHandleError);
+  EXPECT_THROW(throw ENetInvalidPortRange(2, 1), ENetSocketHandleError);
+  EXPECT_THROW(throw ENetNotConnected(), ENetTCPConnectionError);
+  EXPECT_THROW(throw ENetFileNotFound("f"), ENetTCPConnectionError);
+  EXPECT_THROW(throw ENetSocketError(1, "m"), ENetException);
+  EXPECT_THROW(throw ENetStackInitializationFailed(), ENetStackError);
+
+  EXPECT_STREQ(ENetException().what(), "Command not supported.");
+  EXPECT_STREQ(ENetInvalidServiceName("gopher2").what(), "gopher2 is not a valid service.");
+  EXPECT_STREQ(ENetFileNotFound("a b.txt").what(), "File \"a b.txt\" not found");
+  EXPECT_STREQ(ENetInvalidPortRange(6000, 5000).what(), "Invalid Port Range (6000 - 5000)");
+  EXPECT_STREQ(ENetCanNotBindPortInRange(5000, 5002).what(), "Can not bind in port range (5000 - 5002)");
+
+  const ENetWS2StubError plain("Error on call Winsock2 library function %s", 0);
+  EXPECT_STREQ(plain.what(), "Error on call Winsock2 library function %s");
+  EXPECT_EQ(plain.OsErrorCode, 0u);
+  EXPECT_EQ(plain.OsErrorText, "");
+  const ENetWS2StubError withCode("title", ENOENT);
+  EXPECT_EQ(withCode.CallTitle, "title");
+  EXPECT_FALSE(withCode.OsErrorText.empty());
+  EXPECT_EQ(std::string(withCode.what()), "title: " + withCode.OsErrorText);
+}
