@@ -214,6 +214,9 @@ class TNetStackPosix : public TNetStack {
                         int32_t OptLen) override;
   TNetSocket SockCreate(int32_t Family, int32_t SocketType, int32_t Protocol) override;
   int32_t SockShutdown(TNetSocket Socket, int32_t How) override;
+  // Adds the resolver's codes to the table: 11001 "Host not found." (the
+  // name does not exist), 11002 (temporary failure, e.g. no answer from the
+  // name server) and 11003 (any other resolver failure).
   std::string SockErrorText(int32_t ErrorCode) override;
   int32_t SockLastError() override;
   void SockPeerName(TNetSocket Socket, int32_t& Family, int32_t& Port, std::string& IP) override;

@@ -13,6 +13,8 @@ TEST_F(StackErrors, TextsAreNumberedWithTheTableText) {
   EXPECT_EQ(Stack().SockErrorText(11001), "Socket Error # 11001\r\nHost not found.");
   EXPECT_EQ(Stack().SockErrorText(10035), "Socket Error # 10035\r\nOperation would block. ");
   EXPECT_EQ(Stack().SockErrorText(10066), "Socket Error # 10066\r\nDirectory not empty");
+  // The resolver's temporary failure has a text of this stack's own.
+  EXPECT_EQ(Stack().SockErrorText(11002), "Socket Error # 11002\r\nTemporary failure in name resolution.");
   // Outside the table: the number, the line end, nothing after it.
   EXPECT_EQ(Stack().SockErrorText(12345), "Socket Error # 12345\r\n");
   EXPECT_EQ(Stack().SockErrorText(0), "Socket Error # 0\r\n");
@@ -249,7 +251,6 @@ TEST_F(Resolve, Services) {
   const TStringList names = Stack().SockServiceByPort(21);
   ASSERT_FALSE(names.empty());
   EXPECT_EQ(names.front(), "ftp");
-  EXPECT_TRUE(Stack().SockServiceByPort(1).size() <= 2);
   EXPECT_TRUE(Stack().SockServiceByPort(64999).empty());
 }
 
