@@ -322,8 +322,8 @@ TEST(ExceptionFamily, ParentsAndFormattedMessages) {
   EXPECT_STREQ(ENetInvalidPortRange(6000, 5000).what(), "Invalid Port Range (6000 - 5000)");
   EXPECT_STREQ(ENetCanNotBindPortInRange(5000, 5002).what(), "Can not bind in port range (5000 - 5002)");
 
-  const ENetWS2StubError plain("Error on call Winsock2 library function %s", 0);
-  EXPECT_STREQ(plain.what(), "Error on call Winsock2 library function %s");
+  const ENetWS2StubError plain("Error on call library function %s", 0);
+  EXPECT_STREQ(plain.what(), "Error on call library function %s");
   EXPECT_EQ(plain.OsErrorCode, 0u);
   EXPECT_EQ(plain.OsErrorText, "");
   const ENetWS2StubError withCode("title", ENOENT);
