@@ -1,0 +1,220 @@
+#include "NetIOHandler.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "NetAntiFreezeBase.h"
+#include "NetExceptions.h"
+#include "NetStack.h"
+
+namespace {
+// The limit of a connect made without an explicit time-out while an
+// anti-freeze is in force, and the longest polling step of the waiting thread.
+constexpr int32_t kAntiFreezeConnectLimit = 120000;
+constexpr int32_t kConnectPollStep = 125;
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// TNetConnectThread
+
+TNetConnectThread::~TNetConnectThread() {
+  if (FThread.joinable()) {
+    Terminate();
+    FThread.join();
+  }
+}
+
+void TNetConnectThread::Start() { FThread = std::thread([this] { Execute(); }); }
+
+void TNetConnectThread::Execute() {
+  try {
+    const int32_t result = SocketHandle->ConnectPeerCancellable(Id_PF_INET4, FCancel);
+    // A socket closed or a connect cancelled under the attempt is not a
+    // failure of its own: the waiting thread has already decided.
+    StackInstance->CheckSocketResult(result, {10009, 10038, 10004});
+  } catch (const ENetSocketError& e) {
+    FailureText = e.what();
+    FailureCode = e.SocketErrorCode;
+  } catch (const std::exception& e) {
+    FailureText = e.what();
+  }
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    FFinished.store(true, std::memory_order_release);
+  }
+  FDone.notify_all();
+}
+
+bool TNetConnectThread::WaitFinished(int32_t AMilliseconds) {
+  std::unique_lock<std::mutex> lock(FLock);
+  FDone.wait_for(lock, std::chrono::milliseconds(std::max(0, AMilliseconds)), [this] { return Finished(); });
+  return Finished();
+}
+
+void TNetConnectThread::Join() {
+  if (FThread.joinable()) FThread.join();
+}
+
+// ---------------------------------------------------------------------------
+// TNetIOHandlerSocket
+
+TNetIOHandlerSocket::TNetIOHandlerSocket(TNetBaseComponent* AOwner) : TNetIOHandler(AOwner) {}
+
+TNetIOHandlerSocket::~TNetIOHandlerSocket() {
+  CloseHandler();
+  if (FSocksInfo && FSocksInfo != FInternalSocks.get()) FSocksInfo->RemoveFreeNotification(this);
+  FSocksInfo = nullptr;
+  FInternalSocks.reset();
+}
+
+void TNetIOHandlerSocket::SetUseNagle(bool AValue) {
+  if (AValue == FUseNagle) return;
+  FUseNagle = AValue;
+  ApplyNagle(AValue);
+}
+
+void TNetIOHandlerSocket::ApplyNagle(bool AValue) {
+  if (!IsOpen()) return;
+  const int32_t noDelay = AValue ? 0 : 1;
+  FSocketHandle->SetOption(Id_IPPROTO_TCP, Id_TCP_NODELAY, &noDelay, sizeof noDelay);
+}
+
+TNetSocksInfo* TNetIOHandlerSocket::SocksInfo() {
+  if (!FSocksInfo) {
+    FInternalSocks = std::make_unique<TNetSocksInfo>();
+    FSocksInfo = FInternalSocks.get();
+    FSocksInfo->SetIOHandler(this);
+  }
+  return FSocksInfo;
+}
+
+void TNetIOHandlerSocket::SetSocksInfo(TNetSocksInfo* AValue) {
+  const bool external = FSocksInfo && FSocksInfo != FInternalSocks.get();
+  if (AValue && AValue->Owner()) {
+    // A component placed somewhere else: refer to it until it is destroyed.
+    if (external && FSocksInfo != AValue) FSocksInfo->RemoveFreeNotification(this);
+    FInternalSocks.reset();
+    FSocksInfo = AValue;
+    AValue->FreeNotification(this);
+  } else if (AValue) {
+    // An owner-less object: take a copy of its settings.
+    if (external) FSocksInfo->RemoveFreeNotification(this);
+    if (!FInternalSocks) FInternalSocks = std::make_unique<TNetSocksInfo>();
+    if (AValue != FInternalSocks.get()) FInternalSocks->Assign(*AValue);
+    FSocksInfo = FInternalSocks.get();
+  } else {
+    if (external) FSocksInfo->RemoveFreeNotification(this);
+    FSocksInfo = nullptr;
+    FInternalSocks.reset();
+    return;
+  }
+  FSocksInfo->SetIOHandler(this);
+}
+
+void TNetIOHandlerSocket::Notification(TNetBaseComponent* AComponent, TNetOperation AOperation) {
+  if (AOperation == opRemove && AComponent == FSocksInfo && FSocksInfo != FInternalSocks.get()) FSocksInfo = nullptr;
+  TNetIOHandler::Notification(AComponent, AOperation);
+}
+
+void TNetIOHandlerSocket::CloseHandler() {
+  TNetIOHandler::CloseHandler();
+  if (FSocketHandle) FSocketHandle->ReleaseSocket();
+}
+
+bool TNetIOHandlerSocket::IsOpen() { return FSocketHandle && FSocketHandle->HasOsHandle; }
+
+void TNetIOHandlerSocket::OpenHandler() {
+  TNetIOHandler::OpenHandler();
+  if (FSocketHandle) {
+    // A socket still open here would be lost by resetting the binding.
+    FSocketHandle->ReleaseSocket();
+    FSocketHandle->ClearBinding(true);
+  } else {
+    FSocketHandle = std::make_unique<TNetSocketHandle>();
+  }
+}
+
+bool TNetIOHandlerSocket::WaitReadable(int32_t AMilliseconds) {
+  if (!FSocketHandle) throw ENetConnClosedGracefully();
+  return FSocketHandle->WaitReadable(AMilliseconds);
+}
+
+int32_t TNetIOHandlerSocket::ReceiveSome(void* ABuffer, int32_t ALength) {
+  if (!IsOpen()) throw ENetClosedSocket();
+  return FSocketHandle->RecvBytes(ABuffer, ALength, 0);
+}
+
+int32_t TNetIOHandlerSocket::SendSome(const void* ABuffer, int32_t ALength) {
+  if (!IsOpen()) throw ENetClosedSocket();
+  return FSocketHandle->SendBytes(ABuffer, ALength, 0);
+}
+
+void TNetIOHandlerSocket::ConnectTo(const std::string& AHost, int32_t APort, const std::string& ABoundIP,
+                                    int32_t ABoundPort, int32_t ABoundPortMin, int32_t ABoundPortMax,
+                                    int32_t ATimeout) {
+  if (!FSocketHandle) OpenHandler();
+  TNetSocksInfo* socks = SocksInfo();
+  const bool viaProxy = socks->Version != svNoSocks;
+  const std::string targetHost = viaProxy ? socks->Host : AHost;
+  const int32_t targetPort = viaProxy ? socks->Port : APort;
+
+  FSocketHandle->OpenSocket(Id_SOCK_STREAM, 0);
+  FSocketHandle->IP = ABoundIP;
+  FSocketHandle->Port = ABoundPort;
+  FSocketHandle->ClientPortMin = ABoundPortMin;
+  FSocketHandle->ClientPortMax = ABoundPortMax;
+  FSocketHandle->BindLocal();
+
+  TNetStack& stack = *StackInstance;
+  if (!stack.IsIPAddress(targetHost)) ReportStatus(hsResolving, {targetHost});
+  FSocketHandle->SetRemote(stack.ResolveHostName(targetHost), targetPort);
+  ApplyNagle(FUseNagle);
+  ReportStatus(hsConnecting, {FSocketHandle->RemoteIP});
+
+  if (ATimeout != DefaultTimeLimit && ATimeout != 0) {
+    ConnectWithTimeout(ATimeout);
+  } else if (TNetAntiFreezeBase::ShouldYield()) {
+    ConnectWithTimeout(kAntiFreezeConnectLimit);
+  } else {
+    stack.CheckSocketResult(FSocketHandle->ConnectPeer(Id_PF_INET4));
+  }
+
+  socks->NegotiateProxy(AHost, APort);
+}
+
+// The connect runs on its own thread while this one waits in steps of at
+// most 125 ms (or the anti-freeze's idle time-out), letting the windows run
+// after each step. A step ends early when the connect ends. On a time-out the
+// connect is cancelled and its thread joined before the socket is closed, so
+// no descriptor can be reused under a running connect.
+void TNetIOHandlerSocket::ConnectWithTimeout(int32_t ATimeout) {
+  TNetConnectThread thread(FSocketHandle.get());
+  thread.Start();
+
+  int32_t step = kConnectPollStep;
+  if (TNetAntiFreezeBase::ShouldYield()) step = std::min(TNetAntiFreezeBase::Current()->IdleTimeOut, kConnectPollStep);
+  step = std::max(step, 1);
+  int32_t remaining = ATimeout == NoTimeLimit ? step + 1 : ATimeout;
+  while (remaining > step) {
+    thread.WaitFinished(step);
+    remaining = ATimeout == NoTimeLimit ? step + 1 : remaining - step;
+    TNetAntiFreezeBase::YieldToUI(true, false);
+    if (thread.Finished()) {
+      remaining = 0;
+      break;
+    }
+  }
+  thread.WaitFinished(remaining);
+
+  if (!thread.Finished()) {
+    thread.Terminate();
+    thread.Join();
+    CloseHandler();
+    throw ENetConnectTimeout();
+  }
+  thread.Join();
+  if (!thread.FailureText.empty()) {
+    if (thread.FailureCode != 0) throw ENetSocketError(thread.FailureCode, thread.FailureText);
+    throw ENetConnectException(thread.FailureText);
+  }
+}

@@ -1,0 +1,200 @@
+// SOCKS 4 / 4A (the de-facto SOCKS 4 protocol and its 4A extension) and
+// SOCKS 5 (RFC 1928) with user name and password authentication (RFC 1929).
+#include "NetSocksInfo.h"
+
+#include <cstring>
+
+#include "NetExceptions.h"
+#include "NetIOHandler.h"
+#include "NetStack.h"
+
+namespace {
+
+// A name, password or host travels behind a one-byte length (SOCKS 5) or is
+// cut off by the proxy (SOCKS 4): refuse what does not fit instead of
+// sending something else than asked for.
+void CheckFieldLength(const std::string& Value, const char* What) {
+  if (Value.size() > 255)
+    throw ENetSocksError(FormatMessage("The SOCKS %s is longer than 255 bytes.", {What}));
+}
+
+}  // namespace
+
+TNetSocksInfo::TNetSocksInfo(TNetBaseComponent* AOwner) : TNetComponent(AOwner) {}
+
+TNetSocksInfo::~TNetSocksInfo() { SetIOHandler(nullptr); }
+
+void TNetSocksInfo::SetIOHandler(TNetIOHandler* AValue) {
+  if (AValue == FIOHandler) return;
+  if (FIOHandler) FIOHandler->RemoveFreeNotification(this);
+  FIOHandler = AValue;
+  if (FIOHandler) FIOHandler->FreeNotification(this);
+}
+
+void TNetSocksInfo::Notification(TNetBaseComponent* AComponent, TNetOperation AOperation) {
+  if (AOperation == opRemove && AComponent == FIOHandler) FIOHandler = nullptr;
+  TNetComponent::Notification(AComponent, AOperation);
+}
+
+void TNetSocksInfo::Assign(const TNetPersistent& Source) {
+  const auto* other = dynamic_cast<const TNetSocksInfo*>(&Source);
+  if (!other) {
+    TNetPersistent::Assign(Source);
+    return;
+  }
+  Authentication = other->Authentication;
+  Host = other->Host;
+  Password = other->Password;
+  Port = other->Port;
+  Username = other->Username;
+  Version = other->Version;
+}
+
+void TNetSocksInfo::NegotiateProxy(const std::string& AHost, int32_t APort) {
+  switch (Version) {
+    case svSocks4:
+    case svSocks4A: NegotiateSocks4(AHost, APort); break;
+    case svSocks5: NegotiateSocks5(AHost, APort); break;
+    case svNoSocks: break;
+  }
+}
+
+void TNetSocksInfo::SendAll(const std::string& Bytes) {
+  if (!FIOHandler) throw ENetClosedSocket();
+  size_t sent = 0;
+  while (sent < Bytes.size()) {
+    const int32_t n = FIOHandler->SendSome(Bytes.data() + sent, static_cast<int32_t>(Bytes.size() - sent));
+    if (n == 0) throw ENetConnClosedGracefully();
+    StackInstance->CheckSocketResult(n);
+    sent += static_cast<size_t>(n);
+  }
+}
+
+void TNetSocksInfo::ReceiveAll(void* Buffer, int32_t Count) {
+  if (!FIOHandler) throw ENetClosedSocket();
+  char* p = static_cast<char*>(Buffer);
+  while (Count > 0) {
+    // Wait through the handler so that the windows stay alive meanwhile.
+    FIOHandler->WaitReadable(NoTimeLimit);
+    const int32_t n = FIOHandler->ReceiveSome(p, Count);
+    if (n == 0) throw ENetConnClosedGracefully();
+    StackInstance->CheckSocketResult(n);
+    p += n;
+    Count -= n;
+  }
+}
+
+void TNetSocksInfo::NegotiateSocks4(const std::string& AHost, int32_t APort) {
+  CheckFieldLength(Username, "user name");
+  if (Version == svSocks4A) CheckFieldLength(AHost, "host name");
+  TNetStack& stack = *StackInstance;
+
+  std::string request;
+  request += '\x04';  // protocol version
+  request += '\x01';  // CONNECT
+  const uint16_t port = stack.HostToNet16(static_cast<uint16_t>(APort));
+  request.append(reinterpret_cast<const char*>(&port), 2);
+  // SOCKS 4 needs the destination's address, resolved here; 4A sends the
+  // invalid address 0.0.0.1 and the host name after the user id instead.
+  const uint32_t addr =
+      Version == svSocks4A ? stack.TextToAddr("0.0.0.1") : stack.TextToAddr(stack.ResolveHostName(AHost));
+  request.append(reinterpret_cast<const char*>(&addr), 4);
+  request += Username;
+  request += '\0';
+  if (Version == svSocks4A) {
+    request += AHost;
+    request += '\0';
+  }
+  SendAll(request);
+
+  // Reply: version 0, result code, port and address (ignored).
+  unsigned char reply[8] = {};
+  try {
+    ReceiveAll(reply, sizeof reply);
+  } catch (const ENetException&) {
+    throw ENetSocksServerRespondError();
+  }
+  switch (reply[1]) {
+    case 90: return;  // request granted
+    case 91: throw ENetSocksRequestFailed();
+    case 92: throw ENetSocksRequestServerFailed();
+    case 93: throw ENetSocksRequestIdentFailed();
+    default: throw ENetSocksUnknownError();
+  }
+}
+
+void TNetSocksInfo::NegotiateSocks5(const std::string& AHost, int32_t APort) {
+  const bool withPassword = Authentication == saUsernamePassword;
+  if (withPassword) {
+    CheckFieldLength(Username, "user name");
+    CheckFieldLength(Password, "password");
+  }
+  CheckFieldLength(AHost, "host name");
+
+  // Every receive failure means the same to the user: the proxy did not answer.
+  auto receive = [this](void* Buffer, int32_t Count) {
+    try {
+      ReceiveAll(Buffer, Count);
+    } catch (const std::exception&) {
+      throw ENetSocksServerRespondError();
+    }
+  };
+
+  // 1. Method offer: version 5, one method, either "no authentication" (0)
+  //    or "user name and password" (2).
+  const unsigned char method = withPassword ? 2 : 0;
+  SendAll(std::string{'\x05', '\x01', static_cast<char>(method)});
+  unsigned char answer[2];
+  receive(answer, 2);
+  if (answer[1] != method || answer[1] == 0xFF) throw ENetSocksAuthMethodError();
+
+  // 2. Sub-negotiation (RFC 1929): version 1, user name, password.
+  if (withPassword) {
+    std::string auth;
+    auth += '\x01';
+    auth += static_cast<char>(Username.size());
+    auth += Username;
+    auth += static_cast<char>(Password.size());
+    auth += Password;
+    SendAll(auth);
+    receive(answer, 2);
+    if (answer[1] != 0) throw ENetSocksAuthError();
+  }
+
+  // 3. CONNECT request; the destination always travels as a domain name
+  //    (address type 3) and is resolved by the proxy.
+  std::string request{'\x05', '\x01', '\x00', '\x03'};
+  request += static_cast<char>(AHost.size());
+  request += AHost;
+  request += static_cast<char>((APort >> 8) & 0xFF);
+  request += static_cast<char>(APort & 0xFF);
+  SendAll(request);
+
+  // Reply: version, reply code, reserved, address type, first address byte.
+  unsigned char reply[5];
+  receive(reply, 5);
+  switch (reply[1]) {
+    case 0: break;
+    case 1: throw ENetSocksServerGeneralError();
+    case 2: throw ENetSocksServerPermissionError();
+    case 3: throw ENetSocksServerNetUnreachableError();
+    case 4: throw ENetSocksServerHostUnreachableError();
+    case 5: throw ENetSocksServerConnectionRefusedError();
+    case 6: throw ENetSocksServerTTLExpiredError();
+    case 7: throw ENetSocksServerCommandError();
+    case 8: throw ENetSocksServerAddressError();
+    default: throw ENetSocksUnknownError();
+  }
+
+  // 4. The rest of the bound address and port, discarded. One address byte
+  //    is already in: IPv4 has 3 more, a domain name (that byte was its
+  //    length L) L more, IPv6 15 more; each is followed by 2 port bytes.
+  int32_t rest = 2;
+  switch (reply[3]) {
+    case 1: rest = 5; break;
+    case 3: rest = reply[4] + 2; break;
+    case 4: rest = 17; break;
+  }
+  unsigned char discard[260];
+  receive(discard, rest);
+}

@@ -1,0 +1,42 @@
+#include "NetTCPClient.h"
+
+#include "NetExceptions.h"
+
+void TNetTCPClient::FireConnected() {
+  if (OnConnected) OnConnected(this);
+}
+
+void TNetTCPClient::OpenConnection(int32_t ATimeout) {
+  if (!IOHandler()) {
+    auto* handler = CreateComponent<TNetIOHandlerSocket>();
+    SetIOHandler(handler);
+    handler->OnStatus = OnStatus;
+    OwnsIOHandler = true;
+  } else if (IOHandler()->IsOpen()) {
+    throw ENetAlreadyConnected();
+  }
+  try {
+    IOHandler()->OpenHandler();
+    ResetState();
+    IOHandler()->ConnectTo(Host, Port, BoundIP, BoundPort, BoundPortMin, BoundPortMax, ATimeout);
+    if (Intercept()) Intercept()->AttachTo(this);
+    ReportStatus(hsConnected, {Host});
+    FireConnected();
+  } catch (...) {
+    DropSocket();
+    throw;
+  }
+}
+
+std::string TNetTCPClient::ConnectAndReadAll() {
+  OpenConnection(DefaultTimeLimit);
+  std::string result;
+  try {
+    result = ReadAll();
+  } catch (...) {
+    CloseConnection();
+    throw;
+  }
+  CloseConnection();
+  return result;
+}

@@ -1,0 +1,174 @@
+// Client connect: status texts, time limits, the connect thread.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <vector>
+
+#include "LoopbackPeer.h"
+#include "NetAntiFreezeBase.h"
+#include "NetExceptions.h"
+#include "NetTCPClient.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int64_t MillisSince(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+class CountingAntiFreeze : public TNetAntiFreezeBase {
+ public:
+  int pumps = 0;
+  std::function<void()> onPump;
+  void PumpMessages() override {
+    ++pumps;
+    if (onPump) onPump();
+  }
+};
+
+// A listener whose accept queue is full, so that a further connect's
+// handshake gets no answer.
+struct SilentListener {
+  SilentListener() : peer(nullptr, 0) {
+    filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<uint16_t>(peer.port()));
+    ::connect(filler, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  }
+  ~SilentListener() { ::close(filler); }
+  LoopbackPeer peer;
+  int filler;
+};
+
+int ClosedPort() {
+  LoopbackPeer gone(nullptr);
+  return gone.port();  // nobody listens there once it is destroyed
+}
+
+}  // namespace
+
+TEST(Connect, StatusTextsForAddressAndName) {
+  LoopbackPeer peer([](int fd) { LoopbackPeer::ReadLine(fd); });
+  TNetTCPClient client;
+  std::vector<std::string> texts;
+  client.OnStatus = [&](TNetBaseComponent*, TNetStatus, const std::string& text) { texts.push_back(text); };
+  client.Host = "127.0.0.1";
+  client.Port = peer.port();
+  client.OpenConnection();
+  EXPECT_EQ(texts, (std::vector<std::string>{"Connecting to 127.0.0.1.", "Connected."}));
+  EXPECT_THROW(client.OpenConnection(), ENetAlreadyConnected);
+  EXPECT_TRUE(client.IsConnected());
+  client.WriteLine("done");
+  client.CloseConnection();
+
+  LoopbackPeer second([](int fd) { LoopbackPeer::ReadLine(fd); });
+  texts.clear();
+  client.Host = "localhost";
+  client.Port = second.port();
+  client.OpenConnection();
+  EXPECT_EQ(texts.at(0), "Resolving hostname localhost.");
+  EXPECT_EQ(texts.at(1), "Connecting to 127.0.0.1.");  // the resolved address, not the name
+  client.WriteLine("done");
+}
+
+TEST(Connect, RefusedPlainAndThreaded) {
+  TNetTCPClient client;
+  client.Host = "127.0.0.1";
+  client.Port = ClosedPort();
+  for (int32_t timeout : {DefaultTimeLimit, 2000}) {
+    try {
+      client.OpenConnection(timeout);
+      FAIL() << "connected to a closed port";
+    } catch (const ENetSocketError& e) {
+      EXPECT_EQ(e.SocketErrorCode, 10061);
+      EXPECT_STREQ(e.what(), "Socket Error # 10061\r\nConnection refused.");
+    }
+    EXPECT_FALSE(client.IsConnected());
+  }
+}
+
+TEST(Connect, TimesOutOnAHandshakeWithoutAnswer) {
+  SilentListener silent;
+  TNetTCPClient client;
+  client.Host = "127.0.0.1";
+  client.Port = silent.peer.port();
+  const auto start = Clock::now();
+  try {
+    client.OpenConnection(600);
+    FAIL() << "connected";
+  } catch (const ENetConnectTimeout& e) {
+    EXPECT_STREQ(e.what(), "Connect timed out.");
+  }
+  const int64_t elapsed = MillisSince(start);
+  EXPECT_GE(elapsed, 550);
+  EXPECT_LE(elapsed, 600 + 125 + 1500);  // the limit plus one step, and room for a busy machine
+  EXPECT_FALSE(client.IsConnected());
+}
+
+TEST(Connect, TimeOutBelowOneStep) {
+  SilentListener silent;
+  TNetTCPClient client;
+  client.Host = "127.0.0.1";
+  client.Port = silent.peer.port();
+  const auto start = Clock::now();
+  EXPECT_THROW(client.OpenConnection(100), ENetConnectTimeout);
+  EXPECT_LE(MillisSince(start), 100 + 1500);
+}
+
+TEST(Connect, AntiFreezeKeepsPumpingDuringTheWait) {
+  SilentListener silent;
+  CountingAntiFreeze antiFreeze;
+  antiFreeze.IdleTimeOut = 50;
+  antiFreeze.OnlyWhenIdle = false;
+  TNetTCPClient client;
+  client.Host = "127.0.0.1";
+  client.Port = silent.peer.port();
+  const auto start = Clock::now();
+  EXPECT_THROW(client.OpenConnection(600), ENetConnectTimeout);
+  EXPECT_LE(MillisSince(start), 600 + 50 + 1500);
+  // About one pump per 50 ms step; a loaded machine may manage fewer.
+  EXPECT_GE(antiFreeze.pumps, 5);
+}
+
+TEST(Connect, AFailingPumpCancelsTheConnectCleanly) {
+  SilentListener silent;
+  CountingAntiFreeze antiFreeze;
+  antiFreeze.IdleTimeOut = 50;
+  antiFreeze.onPump = [&] {
+    if (antiFreeze.pumps == 3) throw std::runtime_error("handler failed");
+  };
+  TNetTCPClient client;
+  client.Host = "127.0.0.1";
+  client.Port = silent.peer.port();
+  // The default limit under an anti-freeze is long; the handler's failure
+  // ends the wait instead, and the connect thread is gone with it.
+  EXPECT_THROW(client.OpenConnection(DefaultTimeLimit), std::runtime_error);
+  EXPECT_FALSE(client.IsConnected());
+}
+
+TEST(Connect, NoTimeLimitWaitsForTheConnect) {
+  LoopbackPeer peer([](int fd) { LoopbackPeer::ReadLine(fd); });
+  CountingAntiFreeze antiFreeze;
+  antiFreeze.IdleTimeOut = 50;
+  TNetTCPClient client;
+  client.Host = "127.0.0.1";
+  client.Port = peer.port();
+  client.OpenConnection(NoTimeLimit);
+  EXPECT_TRUE(client.IsConnected());
+  EXPECT_GE(antiFreeze.pumps, 1);
+  client.WriteLine("done");
+}
+
+TEST(Connect, ConnectAndReadAll) {
+  LoopbackPeer peer([](int fd) { LoopbackPeer::SendAll(fd, "everything\r\nthere is"); });
+  TNetTCPClient client;
+  client.Host = "127.0.0.1";
+  client.Port = peer.port();
+  EXPECT_EQ(client.ConnectAndReadAll(), "everything\r\nthere is");
+  EXPECT_FALSE(client.IsConnected());
+  EXPECT_EQ(client.IOHandler(), nullptr);  // the owned handler went with the close
+}

@@ -1,0 +1,327 @@
+// Buffered reading and writing of the TCP connection against a loopback peer.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <vector>
+
+#include "LoopbackPeer.h"
+#include "NetExceptions.h"
+#include "NetLog.h"
+#include "NetTCPClient.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Connected {
+  explicit Connected(LoopbackPeer& peer) {
+    client.Host = "127.0.0.1";
+    client.Port = peer.port();
+    client.OpenConnection();
+  }
+  TNetTCPClient client;
+};
+
+std::string Pattern(size_t size) {
+  std::string data(size, '\0');
+  uint32_t x = 12345;
+  for (char& c : data) {
+    x = x * 1103515245 + 12345;
+    c = static_cast<char>(x >> 24);
+  }
+  return data;
+}
+
+}  // namespace
+
+TEST(ReadLine, TerminatorsAndCarriageReturns) {
+  LoopbackPeer peer([](int fd) {
+    LoopbackPeer::SendAll(fd, "abc\r\nabc\n\r\na\rb\nx|y|");
+    LoopbackPeer::ReadLine(fd);  // hold the link open until the client is done
+  });
+  Connected c(peer);
+  EXPECT_EQ(c.client.ReadLine(), "abc");
+  EXPECT_EQ(c.client.ReadLine(), "abc");
+  EXPECT_EQ(c.client.ReadLine(), "");
+  EXPECT_EQ(c.client.ReadLine(), "a\rb");  // a CR ends a line only before the LF
+  EXPECT_EQ(c.client.ReadLine("|"), "x");  // an explicit terminator is removed, nothing else
+  EXPECT_EQ(c.client.ReadLine("|"), "y");
+  c.client.WriteLine("done");
+}
+
+TEST(ReadLine, CrLfTerminatorSplitAcrossChunks) {
+  LoopbackPeer peer([](int fd) {
+    LoopbackPeer::SendAll(fd, "first\r");
+    LoopbackPeer::Pause(100);
+    LoopbackPeer::SendAll(fd, "\nsecond\r\n");
+    LoopbackPeer::ReadLine(fd);
+  });
+  Connected c(peer);
+  EXPECT_EQ(c.client.ReadLine("\r\n"), "first");
+  EXPECT_EQ(c.client.ReadLine("\r\n"), "second");
+  c.client.WriteLine("done");
+}
+
+TEST(ReadLine, MaxLineLengthBothActions) {
+  const std::string exact(16384, 'a');
+  LoopbackPeer peer([&](int fd) {
+    LoopbackPeer::SendAll(fd, exact + "\n" + exact + "\r\n" + std::string(10, 'b') + "\n");
+    LoopbackPeer::ReadLine(fd);
+  });
+  Connected c(peer);
+  EXPECT_EQ(c.client.ReadLine(), exact);  // 16384 bytes plus LF is accepted
+  // With the CR it is one byte too long, and stays queued.
+  EXPECT_THROW(c.client.ReadLine(), ENetReadLnMaxLineLengthExceeded);
+  c.client.MaxLineAction = maSplit;
+  c.client.MaxLineLength = 5000;
+  size_t total = 0;
+  int pieces = 0;
+  std::string piece;
+  do {
+    piece = c.client.ReadLine();
+    total += piece.size();
+    ++pieces;
+  } while (c.client.LastLineSplit);
+  EXPECT_EQ(total, 16384u);
+  EXPECT_EQ(pieces, 4);  // 3 full pieces of 5000, then the 1384-byte end of the line
+  c.client.MaxLineLength = 0;
+  EXPECT_EQ(c.client.ReadLine(), std::string(10, 'b'));
+  c.client.WriteLine("done");
+}
+
+TEST(ReadLine, ExplicitTimeOutThenCompletion) {
+  LoopbackPeer peer([](int fd) {
+    LoopbackPeer::SendAll(fd, "par");
+    LoopbackPeer::ReadLine(fd);  // wait for the client's go
+    LoopbackPeer::SendAll(fd, "tial\n");
+    LoopbackPeer::ReadLine(fd);
+  });
+  Connected c(peer);
+  EXPECT_EQ(c.client.ReadLine("\n", 200), "");
+  EXPECT_TRUE(c.client.LastLineTimedOut);
+  c.client.WriteLine("go");
+  EXPECT_EQ(c.client.ReadLine("\n", 5000), "partial");
+  EXPECT_FALSE(c.client.LastLineTimedOut);
+  c.client.WriteLine("done");
+}
+
+TEST(ReadLine, ReadTimeoutRaises) {
+  LoopbackPeer peer([](int fd) { LoopbackPeer::ReadLine(fd); });
+  Connected c(peer);
+  c.client.ReadTimeout = 300;
+  const auto start = Clock::now();
+  try {
+    c.client.ReadLine();
+    FAIL() << "no time-out";
+  } catch (const ENetReadTimeout& e) {
+    EXPECT_STREQ(e.what(), "Read Timeout");
+  }
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(250));
+  c.client.WriteLine("done");
+}
+
+TEST(ReadLine, NonEmptySkipsBlankLines) {
+  LoopbackPeer peer([](int fd) {
+    LoopbackPeer::SendAll(fd, "\r\n  \t\r\n\x01\n  text  \r\n");
+    LoopbackPeer::ReadLine(fd);
+  });
+  Connected c(peer);
+  EXPECT_EQ(c.client.ReadNonEmptyLine(), "text");
+  c.client.WriteLine("done");
+}
+
+TEST(ReadToStream, UntilDisconnectIsByteExact) {
+  const std::string data = Pattern(100000);
+  LoopbackPeer peer([&](int fd) {
+    // Odd-sized chunks with pauses, so the reads see every kind of boundary.
+    size_t pos = 0, size = 1;
+    while (pos < data.size()) {
+      size_t n = std::min(size, data.size() - pos);
+      LoopbackPeer::SendAll(fd, data.substr(pos, n));
+      pos += n;
+      size = size * 7 % 9973 + 1;
+      if (pos % 5 == 0) LoopbackPeer::Pause(1);
+    }
+  });
+  Connected c(peer);
+  std::vector<int64_t> begins;
+  int64_t lastWork = 0;
+  int ends = 0;
+  c.client.OnWorkBegin = [&](TNetBaseComponent*, TWorkMode mode, int64_t max) {
+    EXPECT_EQ(mode, wmRead);
+    begins.push_back(max);
+  };
+  c.client.OnWork = [&](TNetBaseComponent*, TWorkMode, int64_t count) {
+    EXPECT_GE(count, lastWork);
+    lastWork = count;
+  };
+  c.client.OnWorkEnd = [&](TNetBaseComponent*, TWorkMode) { ++ends; };
+  TNetMemoryStream stream;
+  EXPECT_NO_THROW(c.client.ReadToStream(stream, -1, true));
+  EXPECT_EQ(stream.DataString(), data);
+  ASSERT_EQ(begins.size(), 1u);
+  EXPECT_EQ(begins[0], 0);
+  EXPECT_EQ(ends, 1);
+  EXPECT_LE(lastWork, 100000);
+  EXPECT_FALSE(c.client.IsConnected());
+}
+
+TEST(ReadToStream, ByteCountLeavesSurplusQueued) {
+  LoopbackPeer peer([](int fd) {
+    LoopbackPeer::SendAll(fd, std::string(1000, 'x') + "rest\n");
+    LoopbackPeer::ReadLine(fd);
+  });
+  Connected c(peer);
+  TNetMemoryStream stream;
+  c.client.ReadToStream(stream, 1000);
+  EXPECT_EQ(stream.Size(), 1000);
+  EXPECT_EQ(c.client.ReadLine(), "rest");
+  c.client.WriteLine("done");
+}
+
+TEST(ReadToStream, LengthPrefixAndInt32) {
+  LoopbackPeer peer([](int fd) {
+    LoopbackPeer::SendAll(fd, std::string("\x00\x00\x00\x05hello\x01\x02\x03\x04", 13));
+    LoopbackPeer::ReadLine(fd);
+  });
+  Connected c(peer);
+  TNetMemoryStream stream;
+  c.client.ReadToStream(stream);  // the length comes first, in network order
+  EXPECT_EQ(stream.DataString(), "hello");
+  EXPECT_EQ(c.client.ReadInt32(), 0x01020304);
+  c.client.WriteLine("done");
+}
+
+TEST(LinkState, PeerCloseNotifiesOnce) {
+  LoopbackPeer peer([](int fd) { LoopbackPeer::SendAll(fd, "bye\n"); });
+  Connected c(peer);
+  std::vector<std::string> events;
+  c.client.OnStatus = [&](TNetBaseComponent*, TNetStatus, const std::string& text) { events.push_back(text); };
+  c.client.OnDisconnected = [&](TNetBaseComponent*) { events.push_back("OnDisconnected"); };
+  EXPECT_EQ(c.client.ReadLine(), "bye");
+  // The receive that sees the close drops the link and tells once.
+  while (!c.client.PeerClosed) c.client.ProbeDisconnect(false);
+  EXPECT_FALSE(c.client.IsConnected());
+  EXPECT_FALSE(c.client.IsConnected());
+  EXPECT_EQ(events, (std::vector<std::string>{"Disconnected.", "OnDisconnected"}));
+  EXPECT_THROW(c.client.ReadLine(), ENetConnClosedGracefully);
+}
+
+TEST(LinkState, FirstIsConnectedAfterPeerClosedNotifies) {
+  LoopbackPeer peer([](int fd) { LoopbackPeer::ReadLine(fd); });
+  Connected c(peer);
+  int statuses = 0, disconnects = 0;
+  c.client.OnStatus = [&](TNetBaseComponent*, TNetStatus status, const std::string&) {
+    if (status == hsDisconnected) ++statuses;
+  };
+  c.client.OnDisconnected = [&](TNetBaseComponent*) { ++disconnects; };
+  c.client.PeerClosed = true;  // as a receive of 0 bytes leaves it
+  EXPECT_FALSE(c.client.IsConnected());
+  EXPECT_FALSE(c.client.IsConnected());
+  EXPECT_EQ(statuses, 1);
+  EXPECT_EQ(disconnects, 1);
+}
+
+TEST(LinkState, QueuedBytesOutliveThePeersClose) {
+  LoopbackPeer peer([](int fd) { LoopbackPeer::SendAll(fd, "one\ntwo\n"); });
+  Connected c(peer);
+  EXPECT_EQ(c.client.ReadLine(), "one");
+  LoopbackPeer::Pause(100);
+  EXPECT_EQ(c.client.ReadLine(), "two");
+  EXPECT_THROW(c.client.ReadLine(), ENetConnClosedGracefully);
+}
+
+TEST(LinkState, CloseConnectionOrderAndOwnedHandler) {
+  LoopbackPeer peer([](int fd) { LoopbackPeer::ReadLine(fd); });
+  Connected c(peer);
+  std::vector<std::string> events;
+  c.client.OnStatus = [&](TNetBaseComponent*, TNetStatus, const std::string& text) { events.push_back(text); };
+  c.client.OnDisconnected = [&](TNetBaseComponent*) { events.push_back("OnDisconnected"); };
+  EXPECT_TRUE(c.client.OwnsIOHandler);
+  c.client.CloseConnection();
+  EXPECT_EQ(events, (std::vector<std::string>{"Disconnecting.", "OnDisconnected", "Disconnected."}));
+  EXPECT_EQ(c.client.IOHandler(), nullptr);
+  EXPECT_THROW(c.client.WriteLine("x"), ENetNotConnected);
+}
+
+TEST(Writing, LinesBlocksAndStreams) {
+  std::string received;
+  LoopbackPeer peer([&](int fd) {
+    char buf[4096];
+    ssize_t n;
+    while ((n = ::recv(fd, buf, sizeof buf, 0)) > 0) received.append(buf, static_cast<size_t>(n));
+  });
+  {
+    Connected c(peer);
+    TNetLogEvent log;
+    log.LogTime = false;
+    log.ReplaceCRLF = false;
+    std::vector<std::string> sent;
+    log.OnSent = [&](TNetBaseComponent*, const std::string&, const std::string& data) { sent.push_back(data); };
+    log.SetActive(true);
+    c.client.SetIntercept(&log);
+    c.client.WriteLine("QUIT");
+    ASSERT_EQ(sent.size(), 1u);  // one block of six bytes
+    EXPECT_EQ(sent[0], "QUIT\r\n");
+    c.client.SetIntercept(nullptr);
+
+    TNetMemoryStream stream;
+    stream.WriteBuffer("0123456789", 10);
+    stream.SetPosition(4);
+    c.client.WriteFromStream(stream, false, true, 0);  // from the position, count first
+    c.client.WriteInt32(0x41424344);
+    c.client.CloseConnection();
+  }
+  LoopbackPeer::Pause(50);
+  EXPECT_EQ(received, std::string("QUIT\r\n\x00\x00\x00\x06" "456789ABCD", 20));
+}
+
+TEST(Reading, InterceptRewritesAndAsciiFilter) {
+  LoopbackPeer peer([](int fd) {
+    LoopbackPeer::SendAll(fd, "\xC1hello\n");
+    LoopbackPeer::ReadLine(fd);
+  });
+  Connected c(peer);
+  TNetConnectionIntercept intercept;
+  intercept.OnReceive = [](TNetConnectionIntercept*, TNetMemoryStream& block) {
+    // Rewrites the block: what the connection buffers is the new content.
+    std::string text = block.DataString();
+    for (char& ch : text)
+      if (ch == 'l') ch = 'L';
+    block.SetSize(0);
+    block.WriteBuffer(text.data(), static_cast<int64_t>(text.size()));
+  };
+  c.client.SetIntercept(&intercept);
+  c.client.ASCIIFilter = true;
+  EXPECT_EQ(c.client.ReadLine(), "AheLLo");
+  c.client.SetIntercept(nullptr);
+  c.client.WriteLine("done");
+}
+
+TEST(Reading, FreeingTheInterceptClearsTheReference) {
+  TNetTCPClient client;
+  {
+    TNetConnectionIntercept intercept;
+    client.SetIntercept(&intercept);
+    EXPECT_EQ(client.Intercept(), &intercept);
+  }
+  EXPECT_EQ(client.Intercept(), nullptr);
+}
+
+TEST(Buffers, ManagedBufferConsumesWithoutMoving) {
+  int64_t consumed = 0;
+  TNetManagedBuffer queue([&](TNetSimpleBuffer*, int64_t n) { consumed += n; });
+  std::string data = Pattern(50000);
+  queue.Append(data.data(), static_cast<int64_t>(data.size()));
+  const char* start = queue.Memory();
+  EXPECT_EQ(queue.TakeString(100), data.substr(0, 100));
+  EXPECT_EQ(queue.Memory(), start + 100);  // no move below the threshold
+  queue.Discard(40000);                     // crosses 32768: compacted
+  EXPECT_EQ(queue.ConsumedOffset(), 0);
+  EXPECT_EQ(queue.Size(), 9900);
+  EXPECT_EQ(std::string(queue.Memory(), 10), data.substr(40100, 10));
+  EXPECT_THROW(queue.Discard(9901), ENetNotEnoughDataInBuffer);
+  queue.Discard(9900);
+  EXPECT_EQ(queue.Size(), 0);
+  EXPECT_EQ(consumed, 50000);
+}
