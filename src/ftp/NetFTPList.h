@@ -19,7 +19,7 @@
 
 enum TNetFTPListFormat : int { flfNone, flfDos, flfUnix, flfVax, flfNoDetails, flfUnknown, flfCustom };
 
-enum TNetFTPEntryKind : uint8_t { fekDirectory, fekFile, fekSymbolicLink };
+enum TNetFTPEntryKind : int { fekDirectory, fekFile, fekSymbolicLink };
 
 // One listing entry. The "?" defaults stay where a layout has no such column.
 class TNetFTPListItem : public TNetPersistent {
