@@ -230,6 +230,12 @@ class TNetStackPosix : public TNetStack {
 // without a counterpart maps to itself.
 int32_t NetErrorCodeFromErrno(int Errno);
 
+// "Socket Error # <code>" CR LF Text (nothing after the line end when Text is null).
+std::string SocketErrorMessage(int32_t ErrorCode, const char* Text);
+// SocketErrorMessage with the text of the stack's table (what
+// TNetStack::SockErrorText gives without a stack's own rows).
+std::string NetTableErrorText(int32_t ErrorCode);
+
 // Process-wide state. The stack exists while at least one counted network
 // component exists (see TNetComponent); StackClass makes it.
 using TNetStackFactory = std::unique_ptr<TNetStack> (*)();

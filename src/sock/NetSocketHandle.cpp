@@ -1,0 +1,195 @@
+#include "NetSocketHandle.h"
+
+#include "NetAntiFreezeBase.h"
+#include "NetExceptions.h"
+
+namespace {
+
+constexpr int32_t ShutdownSending = 1;  // no more sending
+constexpr int32_t ErrAddressInUse = 10048;
+constexpr int32_t ErrInterrupted = 10004;
+constexpr int32_t ErrNotASocket = 10038;
+
+TNetStack& Stack() { return *StackInstance; }
+
+}  // namespace
+
+TNetSocketHandle::TNetSocketHandle() = default;
+
+TNetSocketHandle::~TNetSocketHandle() { ReleaseSocket(); }
+
+void TNetSocketHandle::OpenSocket(int32_t SocketType, int32_t Protocol) {
+  ReleaseSocket();
+  OsHandle = Stack().NewSocket(SocketType, Protocol);
+  HasOsHandle = true;
+}
+
+void TNetSocketHandle::ReleaseSocket(bool /*ResetLocal*/) {
+  if (!HasOsHandle) return;
+  // Cleared first, so that a failure below never leaves a handle that claims
+  // a socket it no longer has. Neither result matters: the socket goes anyway.
+  HasOsHandle = false;
+  Stack().SockShutdown(OsHandle, ShutdownSending);
+  Stack().SockClose(OsHandle);
+}
+
+int32_t TNetSocketHandle::ConnectPeer(int32_t Family) {
+  const int32_t result = Stack().SockConnect(OsHandle, Family, RemoteIP, RemotePort);
+  if (result != SocketError) {
+    RefreshLocal();
+    RefreshRemote();
+  }
+  return result;
+}
+
+int32_t TNetSocketHandle::ConnectPeerCancellable(int32_t Family, const TNetCancelSignal& Cancel) {
+  const int32_t result = Stack().SockConnectCancellable(OsHandle, Family, RemoteIP, RemotePort, Cancel);
+  if (result != SocketError) {
+    RefreshLocal();
+    RefreshRemote();
+  }
+  return result;
+}
+
+int32_t TNetSocketHandle::SendBytes(const void* Buffer, int32_t Length, int32_t Flags) {
+  return Stack().SockSend(OsHandle, Buffer, Length, Flags);
+}
+
+int32_t TNetSocketHandle::RecvBytes(void* Buffer, int32_t Length, int32_t Flags) {
+  return Stack().SockRecv(OsHandle, Buffer, Length, Flags);
+}
+
+int32_t TNetSocketHandle::RecvBytesFrom(void* Buffer, int32_t Length, int32_t Flags, std::string& FromIP,
+                                        int32_t& FromPort) {
+  return Stack().SockRecvFrom(OsHandle, Buffer, Length, Flags, FromIP, FromPort);
+}
+
+void TNetSocketHandle::SetOption(int32_t Level, int32_t OptName, const void* OptVal, int32_t OptLen) {
+  Stack().CheckSocketResult(Stack().SockSetOption(OsHandle, Level, OptName, OptVal, OptLen));
+}
+
+void TNetSocketHandle::SetRemote(const std::string& ARemoteIP, int32_t ARemotePort) {
+  RemoteIP = ARemoteIP;
+  RemotePort = ARemotePort;
+}
+
+void TNetSocketHandle::StartListen(int32_t Backlog) {
+  Stack().CheckSocketResult(Stack().SockListen(OsHandle, Backlog));
+}
+
+void TNetSocketHandle::RefreshLocal() {
+  int32_t family;
+  Stack().SockLocalName(OsHandle, family, Port, IP);
+}
+
+void TNetSocketHandle::RefreshRemote() {
+  int32_t family;
+  Stack().SockPeerName(OsHandle, family, RemotePort, RemoteIP);
+}
+
+void TNetSocketHandle::ClearBinding(bool ResetLocal) {
+  HasOsHandle = false;
+  OsHandle = InvalidSocket;
+  if (ResetLocal) {
+    IP.clear();
+    Port = 0;
+  }
+  RemoteIP.clear();
+  RemotePort = 0;
+}
+
+void TNetSocketHandle::CopyBinding(const TNetPersistent& Source) {
+  const auto* other = dynamic_cast<const TNetSocketHandle*>(&Source);
+  if (!other) {
+    TNetPersistent::Assign(Source);  // refuses it
+    return;
+  }
+  IP = other->IP;
+  Port = other->Port;
+  RemoteIP = other->RemoteIP;
+  RemotePort = other->RemotePort;
+}
+
+// ---------------------------------------------------------------------------
+// Binding.
+
+bool TNetSocketHandle::TryBindLocal() {
+  if (Stack().CheckSocketResult(Stack().SockBind(OsHandle, Id_PF_INET4, IP, Port), {ErrAddressInUse}))
+    return false;
+  RefreshLocal();  // Port shows the port the platform chose when it was 0
+  return true;
+}
+
+// From the top of the range down; the first free port wins.
+bool TNetSocketHandle::BindInRange() {
+  if (ClientPortMax < ClientPortMin) return false;
+  for (int32_t port = ClientPortMax; port >= ClientPortMin; --port) {
+    Port = port;
+    if (TryBindLocal()) return true;
+  }
+  return false;
+}
+
+void TNetSocketHandle::BindLocal() {
+  // A fixed port, or no complete range: one attempt.
+  if (Port != 0 || ClientPortMin == 0 || ClientPortMax == 0) {
+    if (!TryBindLocal()) throw ENetCouldNotBindSocket();
+    return;
+  }
+  if (ClientPortMax < ClientPortMin) throw ENetInvalidPortRange(ClientPortMin, ClientPortMax);
+  if (!BindInRange()) throw ENetCanNotBindPortInRange(ClientPortMin, ClientPortMax);
+}
+
+// ---------------------------------------------------------------------------
+// Accepting.
+
+bool TNetSocketHandle::AcceptFrom(TNetSocket Listening) {
+  ClearBinding(true);
+  const TNetSocket accepted = Stack().SockAccept(Listening, IP, Port);
+  // Both codes mean that the listening socket was closed during the wait.
+  if (Stack().CheckSocketResult(accepted, {ErrInterrupted, ErrNotASocket})) return false;
+  OsHandle = accepted;
+  HasOsHandle = true;
+  RefreshLocal();
+  RefreshRemote();
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Waiting for data.
+
+// While the anti-freeze is in force, an unlimited wait is cut into slices of
+// its IdleTimeOut and a limited wait longer than that into exactly two waits
+// (first the excess, then one IdleTimeOut), each followed by one anti-freeze
+// step. Otherwise (no anti-freeze, or another thread) it is one wait followed
+// by a step that does nothing.
+bool TNetSocketHandle::WaitReadable(int32_t Timeout) {
+  if (TNetAntiFreezeBase::ShouldYield()) {
+    if (Timeout == NoTimeLimit) {
+      for (;;) {
+        // Read again after every slice: a handler run by the step may have
+        // freed the anti-freeze (its window closed), and then the rest of the
+        // wait is one piece.
+        TNetAntiFreezeBase* current = TNetAntiFreezeBase::Current();
+        if (!current || !TNetAntiFreezeBase::ShouldYield()) return SelectReadable(NoTimeLimit);
+        if (SelectReadable(current->IdleTimeOut)) return true;
+      }
+    }
+    const int32_t idle = TNetAntiFreezeBase::Current()->IdleTimeOut;
+    if (Timeout > idle) {
+      if (SelectReadable(Timeout - idle)) return true;
+      Timeout = idle;
+    }
+  }
+  return SelectReadable(Timeout);
+}
+
+bool TNetSocketHandle::SelectReadable(int32_t Timeout) {
+  if (!HasOsHandle) throw ENetConnClosedGracefully();
+  TNetSocketListPosix readList;
+  readList.Add(OsHandle);
+  // A failing wait (-1) counts as nothing to read.
+  const bool readable = Stack().SockSelect(&readList, nullptr, nullptr, Timeout) == 1;
+  TNetAntiFreezeBase::YieldToUI(!readable, false);
+  return readable;
+}

@@ -1,0 +1,210 @@
+// The anti-freeze base (current instance, ShouldYield, YieldToUI) and the
+// sliced wait for data of a socket handle, observed through an anti-freeze
+// that records its pumps.
+#include <functional>
+#include <thread>
+#include <vector>
+
+#include "NetAntiFreezeBase.h"
+#include "NetExceptions.h"
+#include "NetSocketHandle.h"
+#include "SockTestSupport.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class TCountingAntiFreeze : public TNetAntiFreezeBase {
+ public:
+  using TNetAntiFreezeBase::TNetAntiFreezeBase;
+  void PumpMessages() override {
+    Pumps.push_back(Clock::now());
+    if (OnPump) OnPump();
+  }
+  std::vector<Clock::time_point> Pumps;
+  std::function<void()> OnPump;
+};
+
+int64_t Millis(Clock::time_point From, Clock::time_point To) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(To - From).count();
+}
+
+}  // namespace
+
+TEST(AntiFreeze, TheNewestIsCurrentAndFreeingAnyLeavesNone) {
+  EXPECT_EQ(TNetAntiFreezeBase::Current(), nullptr);
+  EXPECT_FALSE(TNetAntiFreezeBase::ShouldYield());
+  auto first = std::make_unique<TCountingAntiFreeze>();
+  EXPECT_EQ(TNetAntiFreezeBase::Current(), first.get());
+  EXPECT_TRUE(first->Active);
+  EXPECT_TRUE(first->ApplicationHasPriority);
+  EXPECT_EQ(first->IdleTimeOut, 250);
+  EXPECT_TRUE(first->OnlyWhenIdle);
+  {
+    TNetBaseComponent owner;
+    auto* second = owner.CreateComponent<TCountingAntiFreeze>();
+    EXPECT_EQ(TNetAntiFreezeBase::Current(), second);
+  }
+  EXPECT_EQ(TNetAntiFreezeBase::Current(), nullptr);  // though the first still exists
+  TNetAntiFreezeBase::YieldToUI(true, true);
+  EXPECT_TRUE(first->Pumps.empty());
+}
+
+TEST(AntiFreeze, WhenAStepPumps) {
+  TCountingAntiFreeze af;
+  ASSERT_TRUE(TNetAntiFreezeBase::ShouldYield());
+  TNetAntiFreezeBase::YieldToUI(false, false);  // only when idle: nothing
+  EXPECT_EQ(af.Pumps.size(), 0u);
+  TNetAntiFreezeBase::YieldToUI(true, false);
+  TNetAntiFreezeBase::YieldToUI(false, true);
+  EXPECT_EQ(af.Pumps.size(), 2u);
+  af.OnlyWhenIdle = false;
+  TNetAntiFreezeBase::YieldToUI(false, false);
+  EXPECT_EQ(af.Pumps.size(), 3u);
+
+  std::thread other([] {
+    EXPECT_FALSE(TNetAntiFreezeBase::ShouldYield());
+    TNetAntiFreezeBase::YieldToUI(true, true);
+  });
+  other.join();
+  EXPECT_EQ(af.Pumps.size(), 3u);
+
+  af.Active = false;
+  EXPECT_FALSE(TNetAntiFreezeBase::ShouldYield());
+  TNetAntiFreezeBase::YieldToUI(true, true);
+  EXPECT_EQ(af.Pumps.size(), 3u);
+}
+
+TEST(AntiFreeze, AnExceptionOfAHandlerLeavesTheStep) {
+  TCountingAntiFreeze af;
+  af.OnPump = [] { throw ENetConnectTimeout(); };
+  EXPECT_THROW(TNetAntiFreezeBase::YieldToUI(true, false), ENetConnectTimeout);
+}
+
+// ---------------------------------------------------------------------------
+
+namespace {
+
+class SlicedWait : public TStackFixture {
+ protected:
+  void SetUp() override {
+    int32_t port = 0;
+    TFd listening = Listener(Stack(), port);
+    FHandle.OpenSocket();
+    FHandle.SetRemote("127.0.0.1", port);
+    ASSERT_EQ(FHandle.ConnectPeer(), 0);
+    std::string ip;
+    int32_t peerPort;
+    FPeer = TFd(Stack().SockAccept(listening.Get(), ip, peerPort));
+  }
+  // Sends one byte to the handle after Ms milliseconds, from another thread.
+  std::thread SendLater(int Ms) {
+    return std::thread([this, Ms] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(Ms));
+      Stack().SockSend(FPeer.Get(), "d", 1, 0);
+    });
+  }
+  TNetSocketHandle FHandle;
+  TFd FPeer;
+};
+
+}  // namespace
+
+TEST_F(SlicedWait, ALimitedWaitIsTheExcessThenOneIdleSlice) {
+  TCountingAntiFreeze af;
+  af.IdleTimeOut = 50;
+  af.OnlyWhenIdle = false;
+  const auto start = Clock::now();
+  EXPECT_FALSE(FHandle.WaitReadable(600));
+  const auto end = Clock::now();
+  ASSERT_EQ(af.Pumps.size(), 2u);
+  EXPECT_GE(Millis(start, af.Pumps[0]), 530);  // after the 550 ms excess
+  EXPECT_GE(Millis(af.Pumps[0], af.Pumps[1]), 40);
+  EXPECT_LT(Millis(af.Pumps[0], af.Pumps[1]), 1000);
+  EXPECT_GE(Millis(start, end), 580);
+  EXPECT_LT(Millis(start, end), 3000);
+}
+
+TEST_F(SlicedWait, DataDuringTheFirstWaitEndsItWithOneStep) {
+  TCountingAntiFreeze af;
+  af.IdleTimeOut = 50;
+  af.OnlyWhenIdle = false;
+  std::thread sender = SendLater(150);
+  const auto start = Clock::now();
+  EXPECT_TRUE(FHandle.WaitReadable(5000));
+  EXPECT_LT(MillisSince(start), 3000);
+  sender.join();
+  EXPECT_EQ(af.Pumps.size(), 1u);  // not idle, but OnlyWhenIdle is off
+}
+
+TEST_F(SlicedWait, AnUnlimitedWaitIsCutIntoIdleSlices) {
+  TCountingAntiFreeze af;
+  af.IdleTimeOut = 50;
+  af.OnlyWhenIdle = true;  // the idle slices pump, the one that saw data does not
+  std::thread sender = SendLater(400);
+  const auto start = Clock::now();
+  EXPECT_TRUE(FHandle.WaitReadable(NoTimeLimit));
+  const int64_t elapsed = MillisSince(start);
+  sender.join();
+  EXPECT_GE(elapsed, 350);
+  ASSERT_GE(af.Pumps.size(), 3u);
+  EXPECT_LE(static_cast<int64_t>(af.Pumps.size()), elapsed / 40 + 1);
+  for (size_t i = 1; i < af.Pumps.size(); ++i) EXPECT_GE(Millis(af.Pumps[i - 1], af.Pumps[i]), 35) << i;
+}
+
+TEST_F(SlicedWait, OnAnotherThreadTheWaitIsOnePieceWithoutPumps) {
+  TCountingAntiFreeze af;
+  af.IdleTimeOut = 50;
+  af.OnlyWhenIdle = false;
+  bool readable = true;
+  int64_t elapsed = 0;
+  std::thread waiter([&] {
+    const auto start = Clock::now();
+    readable = FHandle.WaitReadable(600);
+    elapsed = MillisSince(start);
+  });
+  waiter.join();
+  EXPECT_FALSE(readable);
+  EXPECT_GE(elapsed, 580);
+  EXPECT_TRUE(af.Pumps.empty());
+}
+
+TEST_F(SlicedWait, WithoutAnActiveAntiFreezeNothingIsPumped) {
+  {
+    const auto start = Clock::now();
+    EXPECT_FALSE(FHandle.WaitReadable(300));
+    EXPECT_GE(MillisSince(start), 280);
+  }
+  TCountingAntiFreeze af;
+  af.IdleTimeOut = 50;
+  af.OnlyWhenIdle = false;
+  af.Active = false;
+  const auto start = Clock::now();
+  EXPECT_FALSE(FHandle.WaitReadable(300));
+  EXPECT_GE(MillisSince(start), 280);
+  EXPECT_TRUE(af.Pumps.empty());
+}
+
+TEST_F(SlicedWait, AHandlerThatDropsTheSocketEndsTheWait) {
+  TCountingAntiFreeze af;
+  af.IdleTimeOut = 50;
+  af.OnPump = [this, &af] {
+    if (af.Pumps.size() == 3) FHandle.ReleaseSocket();  // a Disconnect button
+  };
+  EXPECT_THROW(FHandle.WaitReadable(NoTimeLimit), ENetConnClosedGracefully);
+  EXPECT_EQ(af.Pumps.size(), 3u);
+}
+
+TEST_F(SlicedWait, AHandlerThatFreesTheAntiFreezeLeavesOneUnslicedWait) {
+  auto af = std::make_unique<TCountingAntiFreeze>();
+  af->IdleTimeOut = 50;
+  int pumps = 0;
+  af->OnPump = [&] {
+    ++pumps;
+    af.reset();  // its window closed
+  };
+  std::thread sender = SendLater(300);
+  EXPECT_TRUE(FHandle.WaitReadable(NoTimeLimit));
+  sender.join();
+  EXPECT_EQ(pumps, 1);
+}
