@@ -172,9 +172,12 @@ int32_t TNetTCPConnection::FillInputBuffer(bool RaiseIfDisconnected, int32_t ATi
     if (RaiseIfDisconnected) throw ENetNotConnected();
     return 0;
   }
+  // Without a time limit and with no windows to keep alive, the blocking
+  // receive waits just as well as a readiness wait would: skip the latter.
+  const bool waitFirst = ATimeout != NoTimeLimit || TNetAntiFreezeBase::ShouldYield();
   int32_t n;
   do {
-    if (!FIOHandler->WaitReadable(ATimeout)) {
+    if (waitFirst && !FIOHandler->WaitReadable(ATimeout)) {
       if (RaiseOnTimeout) throw ENetReadTimeout();
       return -1;
     }

@@ -12,6 +12,7 @@ int16_t Validate(TNetTCPConnection& AConnection, int16_t ACode, std::span<const 
   for (int16_t allowed : AAllowed)
     if (allowed == ACode) return ACode;
   AConnection.RaiseReplyError();
+  return ACode;  // not reached: the call above raises
 }
 
 }  // namespace

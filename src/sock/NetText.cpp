@@ -1,6 +1,7 @@
 #include "NetText.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -249,7 +250,26 @@ int64_t FileSizeOf(const std::string& FileName) {
   return static_cast<int64_t>(st.st_size);
 }
 
+namespace {
+
+// Asked on every wait and send, so both ids are cached: the process id once
+// (again in a forked child), the thread id once per thread.
+pid_t GMainThreadId = ::getpid();
+thread_local pid_t TThreadId = 0;
+
+struct ForkWatch {
+  ForkWatch() {
+    ::pthread_atfork(nullptr, nullptr, [] {
+      GMainThreadId = ::getpid();
+      TThreadId = 0;
+    });
+  }
+} GForkWatch;
+
+}  // namespace
+
 bool OnMainThread() {
   // On Linux the main thread's id is the process id.
-  return static_cast<pid_t>(::syscall(SYS_gettid)) == ::getpid();
+  if (TThreadId == 0) TThreadId = static_cast<pid_t>(::syscall(SYS_gettid));
+  return TThreadId == GMainThreadId;
 }

@@ -1,0 +1,230 @@
+// The FTP control session: connecting, greeting, login and the simple
+// commands that need no data connection (RFC 959, 4.1).
+#include "NetFTP.h"
+
+#include "NetExceptions.h"
+
+void TNetFtpProxySettings::Assign(const TNetPersistent& Source) {
+  const auto* other = dynamic_cast<const TNetFtpProxySettings*>(&Source);
+  if (!other) {
+    TNetPersistent::Assign(Source);
+    return;
+  }
+  Host = other->Host;
+  UserName = other->UserName;
+  Password = other->Password;
+  ProxyType = other->ProxyType;
+  Port = other->Port;
+}
+
+TNetFTP::TNetFTP(TNetBaseComponent* AOwner)
+    : TNetTCPClient(AOwner),
+      FListingLines(std::make_unique<TStringList>()),
+      FLoginReply(std::make_unique<TNetRFCReply>()),
+      FProxySettings(std::make_unique<TNetFtpProxySettings>()) {
+  Port = 21;
+}
+
+TNetFTP::~TNetFTP() {
+  // A transfer's data connection goes first; then the owned records, in the
+  // order they were documented, before the connection's own clean-up.
+  FDataConnection.reset();
+  FListingLines.reset();
+  FLoginReply.reset();
+  FParsedListing.reset();
+  FProxySettings.reset();
+}
+
+void TNetFTP::CheckArgument(const std::string& AValue, const char* AWhat) const {
+  if (AValue.find_first_of("\r\n") != std::string::npos) throw ENetInvalidCommandArgument(AWhat);
+}
+
+void TNetFTP::OpenSession(bool AAutoLogin, int32_t ATimeout) {
+  const std::string serverHost = Host;
+  const int32_t serverPort = Port;
+  if (FProxySettings->ProxyType != fpcmNone && !FProxySettings->Host.empty()) {
+    Host = FProxySettings->Host;
+    Port = FProxySettings->Port;
+  }
+  FControlHost = Host;
+  try {
+    try {
+      OpenConnection(ATimeout);
+    } catch (...) {
+      Host = serverHost;
+      Port = serverPort;
+      throw;
+    }
+    Host = serverHost;
+    Port = serverPort;
+
+    ReadReply({220});
+    GreetingReply.Assign(LastReply);
+    if (AAutoLogin) {
+      Login();
+      if (OnAfterClientLogin) OnAfterClientLogin(this);
+      if (SendCommand("SYST", {200, 215, 500}) == 500) {
+        FSystemDescription = "Unknown";
+      } else {
+        FSystemDescription = LastReply.Text.empty() ? std::string() : LastReply.Text.front();
+      }
+      ReportStatus(ftpReady, {"Connection established"});
+    }
+  } catch (...) {
+    CloseConnection();
+    throw;
+  }
+}
+
+// The proxy account: "USER" and, when asked for, "PASS" of the account at the
+// proxy; nothing without a proxy user name.
+void TNetFTP::ProxyAccountStep() {
+  if (FProxySettings->UserName.empty()) return;
+  if (SendCommand("USER " + FProxySettings->UserName, {230, 331}) == 331)
+    SendCommand("PASS " + FProxySettings->Password, {230});
+}
+
+// The server account: "USER" and, when asked for, "PASS". A 230 to "USER"
+// logs in without a password. There is no account step: 332 is refused.
+void TNetFTP::ServerAccountStep() {
+  if (SendCommand("USER " + Username, {230, 331}) == 331) SendCommand("PASS " + Password, {230});
+}
+
+void TNetFTP::Login() {
+  CheckArgument(Username, "The user name");
+  CheckArgument(Password, "The password");
+  CheckArgument(Host, "The host name");
+  CheckArgument(FProxySettings->UserName, "The proxy user name");
+  CheckArgument(FProxySettings->Password, "The proxy password");
+
+  switch (FProxySettings->ProxyType) {
+    case fpcmNone:
+      ServerAccountStep();
+      break;
+    case fpcmUserSite:
+      ProxyAccountStep();
+      if (SendCommand("USER " + Username + "@" + Host, {230, 331}) == 331) SendCommand("PASS " + Password, {230});
+      break;
+    case fpcmSite:
+      ProxyAccountStep();
+      SendCommand("SITE " + Host, TReplyCodes{});
+      ServerAccountStep();
+      break;
+    case fpcmOpen:
+      ProxyAccountStep();
+      SendCommand("OPEN " + Host, TReplyCodes{});
+      ServerAccountStep();
+      break;
+    case fpcmUserPass:
+      if (SendCommand(FormatMessage("USER %s@%s@%s", {Username, FProxySettings->UserName, Host}), {230, 331}) ==
+          331) {
+        if (FProxySettings->Password.empty()) {
+          SendCommand("PASS " + Password, {230});
+        } else {
+          SendCommand("PASS " + Password + "@" + FProxySettings->Password, {230});
+        }
+      }
+      break;
+    case fpcmTransparent:
+      ProxyAccountStep();
+      ServerAccountStep();
+      break;
+    case fpcmHttpProxyWithFtp:
+      throw ENetException("Command not supported.");
+  }
+  FLoginReply->Assign(LastReply);
+  SendTransferType();
+}
+
+void TNetFTP::SendTransferType() { SendCommand(FTransferType == ftASCII ? "TYPE A" : "TYPE I", {200}); }
+
+void TNetFTP::SetTransferType(TNetFTPTransferType AValue) {
+  if (AValue == FTransferType || FDataConnection) return;
+  FTransferType = AValue;
+  if (IsConnected()) SendTransferType();
+}
+
+void TNetFTP::Quit() {
+  if (IsConnected()) WriteLine("QUIT");
+  CloseConnection();
+}
+
+void TNetFTP::ChangeDirectory(const std::string& ADirectory) {
+  CheckArgument(ADirectory, "The folder name");
+  SendCommand("CWD " + ADirectory, {200, 250});
+}
+
+// "257 "/pub/incoming" is the current directory": the text between the first
+// two double quotes (a doubled quote inside the path ends it there).
+std::string TNetFTP::CurrentDirectory() {
+  SendCommand("PWD", {257});
+  std::string line = LastReply.Text.empty() ? std::string() : LastReply.Text.front();
+  const size_t open = line.find('"');
+  if (open != std::string::npos) line.erase(0, open + 1);
+  const size_t close = line.find('"');
+  return close == std::string::npos ? std::string() : line.substr(0, close);
+}
+
+void TNetFTP::MakeDirectory(const std::string& ADirectory) {
+  CheckArgument(ADirectory, "The folder name");
+  SendCommand("MKD " + ADirectory, {257});
+}
+
+void TNetFTP::RemoveDirectory(const std::string& ADirectory) {
+  CheckArgument(ADirectory, "The folder name");
+  SendCommand("RMD " + ADirectory, {250});
+}
+
+void TNetFTP::RemoveFile(const std::string& AName) {
+  CheckArgument(AName, "The file name");
+  SendCommand("DELE " + AName, {250});
+}
+
+// "213 1048576": sizes are 64-bit, so a file of any size reports right.
+int64_t TNetFTP::FileSize(const std::string& AName) {
+  CheckArgument(AName, "The file name");
+  if (SendCommand("SIZE " + AName, TReplyCodes{}) != 213) return -1;
+  std::string text;
+  for (size_t i = 0; i < LastReply.Text.size(); ++i) {
+    if (i > 0) text += "\r\n";
+    text += LastReply.Text[i];
+  }
+  text = Trim(text);
+  const size_t blank = text.find(' ');
+  if (blank != std::string::npos) text.erase(0, blank + 1);
+  int64_t size;
+  return TryStrToInt64(text, size) ? size : -1;
+}
+
+int16_t TNetFTP::RawCommand(const std::string& ACommand) { return SendCommand(ACommand, TReplyCodes{}); }
+
+bool TNetFTP::ResumeSupported() {
+  if (FResumeProbed) return FResumeSupported;
+  FResumeProbed = true;
+  FResumeSupported = SendCommand("REST 1", TReplyCodes{}) == 350;
+  SendCommand("REST 0", TReplyCodes{});  // back to the start for the next transfer
+  return FResumeSupported;
+}
+
+// --- Listing
+
+void TNetFTP::SetOnParseCustomListFormat(TNetOnParseCustomListFormat AValue) {
+  FOnParseCustomListFormat = std::move(AValue);
+  if (FParsedListing) FParsedListing->OnParseCustomListFormat = FOnParseCustomListFormat;
+}
+
+void TNetFTP::PrepareListing() {
+  std::unique_ptr<TNetFTPListItems> list;
+  if (OnCreateFTPList) OnCreateFTPList(this, list);
+  if (!list) list = std::make_unique<TNetFTPListItems>();
+  list->OnParseCustomListFormat = FOnParseCustomListFormat;
+  FParsedListing = std::move(list);
+}
+
+TNetFTPListItems& TNetFTP::ParsedListing() {
+  if (!FParsedListing) {
+    PrepareListing();
+    FParsedListing->LoadListing(*FListingLines, this, OnCheckListFormat);
+  }
+  return *FParsedListing;
+}

@@ -1,0 +1,166 @@
+// The FTP client (RFC 959): one control connection to a server, every FTP
+// operation as a blocking method, data connections in passive (RFC 1579
+// style PASV) and active (PORT) mode, and logins through FTP proxies.
+//
+// Each method writes its command lines on the control connection and reads
+// the server's numeric reply before it returns; a reply whose code the method
+// does not accept ends it with ENetProtocolReplyError. A name, path or account
+// field holding CR or LF is refused with ENetInvalidCommandArgument before
+// anything is sent.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "NetFTPList.h"
+#include "NetSimpleServer.h"
+#include "NetTCPClient.h"
+
+enum TNetFTPTransferType : int { ftASCII, ftBinary };
+
+enum TNetFtpProxyType : int {
+  fpcmNone,
+  fpcmUserSite,
+  fpcmSite,
+  fpcmOpen,
+  fpcmUserPass,
+  fpcmTransparent,
+  fpcmHttpProxyWithFtp,
+};
+
+// The FTP proxy in use and the account at the proxy.
+class TNetFtpProxySettings : public TNetPersistent {
+ public:
+  std::string ClassName() const override { return "TNetFtpProxySettings"; }
+  // Copies all five values from another TNetFtpProxySettings.
+  void Assign(const TNetPersistent& Source) override;
+
+  std::string Host;
+  std::string UserName;
+  std::string Password;
+  TNetFtpProxyType ProxyType = fpcmNone;
+  int32_t Port = 0;
+};
+
+using TNetFtpAfterGet = std::function<void(TNetBaseComponent* ASender, TNetStream& VStream)>;
+
+class TNetFTP : public TNetTCPClient {
+ public:
+  explicit TNetFTP(TNetBaseComponent* AOwner = nullptr);
+  ~TNetFTP() override;
+
+  std::string ClassName() const override { return "TNetFTP"; }
+
+  std::string Username;
+  std::string Password;
+  bool Passive = false;
+  int32_t DataPort = 0;  // local port of the active-mode listener; 0 means any
+  int32_t DataPortMin = 0;
+  int32_t DataPortMax = 0;
+  TNotifyEvent OnAfterClientLogin;
+  TNetCheckListFormat OnCheckListFormat;
+  TNetCreateFTPList OnCreateFTPList;
+  TNetFtpAfterGet OnAfterGet;
+
+  // Changing it while connected and idle sends "TYPE A" or "TYPE I"; while a
+  // transfer runs the change is refused silently.
+  TNetFTPTransferType TransferType() const { return FTransferType; }
+  void SetTransferType(TNetFTPTransferType AValue);
+
+  TNetFtpProxySettings& ProxySettings() { return *FProxySettings; }
+  void SetProxySettings(const TNetFtpProxySettings& AValue) { FProxySettings->Assign(AValue); }
+
+  // Writing it also hands it to the current parsed listing.
+  const TNetOnParseCustomListFormat& OnParseCustomListFormat() const { return FOnParseCustomListFormat; }
+  void SetOnParseCustomListFormat(TNetOnParseCustomListFormat AValue);
+
+  // The reply to "SYST" after an automatic login ("Unknown" when the server
+  // answered 500).
+  const std::string& SystemDescription() const { return FSystemDescription; }
+  // A copy of the reply to the last command of the login.
+  const TNetRFCReply& LoginReply() const { return *FLoginReply; }
+  // The lines of the last listing.
+  TStringList& ListingLines() { return *FListingLines; }
+  // The parsed form of ListingLines, built on first use after each listing.
+  TNetFTPListItems& ParsedListing();
+  // The data connection of the running transfer, null otherwise.
+  TNetTCPConnection* DataConnection() const { return FDataConnection.get(); }
+
+  // --- The control session
+  // Connects (to the FTP proxy when one is set), reads the 220 greeting and,
+  // with AAutoLogin, logs in, asks "SYST" and reports "Connection
+  // established". On any failure the connection is closed and the failure
+  // passed on; Host and Port keep the server's values in every case.
+  void OpenSession(bool AAutoLogin = true, int32_t ATimeout = DefaultTimeLimit);
+  // "USER", "PASS" (or the proxy's sequence), then the transfer type.
+  void Login();
+  // "QUIT" without waiting for the reply when connected, then disconnects.
+  void Quit();
+  void ChangeDirectory(const std::string& ADirectory);   // "CWD "; 200 or 250
+  std::string CurrentDirectory();                        // "PWD"; 257
+  void MakeDirectory(const std::string& ADirectory);     // "MKD "; 257
+  void RemoveDirectory(const std::string& ADirectory);   // "RMD "; 250
+  void RemoveFile(const std::string& AName);             // "DELE "; 250
+  // "SIZE "; the size, or -1 when the server gives none (never raises for the reply).
+  int64_t FileSize(const std::string& AName);
+  // Sends the text as it is; returns the reply code, whatever it is.
+  int16_t RawCommand(const std::string& ACommand);
+  // Asks once per component ("REST 1", then "REST 0") whether the server
+  // restarts transfers.
+  bool ResumeSupported();
+
+  // --- Transfers
+  // Downloads with "RETR " into AStream, from its position when resuming.
+  void Retrieve(const std::string& ARemoteName, TNetStream& ADestination, bool AResume = false);
+  // Downloads into a local file: creates it, replaces it (ACanOverwrite) or
+  // extends it (AResume, when the server restarts transfers); raises
+  // ENetFTPFileAlreadyExists when it may do neither.
+  void Retrieve(const std::string& ARemoteName, const std::string& ALocalPath, bool ACanOverwrite = false,
+                bool AResume = false);
+  // Uploads with "STOR " (from the stream's start), "APPE " (from its
+  // position) or, for an empty name, "STOU ".
+  void Store(TNetStream& ASource, const std::string& ARemoteName, bool AAppend = false);
+  void Store(const std::string& ALocalPath, const std::string& ARemoteName, bool AAppend = false);
+  // "LIST" (ADetails) or "NLST" with the specifier; fills ListingLines and ADestination.
+  void ListDirectory(TStringList* ADestination, const std::string& ASpecifier = "", bool ADetails = true);
+  // Sends "ABOR" and closes the running transfer's data connection.
+  virtual void AbortTransfer();
+
+ protected:
+  virtual void AfterRetrieve(TNetStream& AStream);
+  virtual void CloseDataConnection();
+
+ private:
+  void CheckArgument(const std::string& AValue, const char* AWhat) const;
+  void SendTransferType();
+  void ProxyAccountStep();
+  void ServerAccountStep();
+  void PrepareListing();
+
+  void RequestPassiveAddress(std::string& AHost, int32_t& APort);
+  void SendPortCommand(TNetSocketHandle& AHandle);
+  void CopySettingsToDataConnection(TNetTCPConnection& AConnection);
+  TNetTCPClient& NewPassiveConnection(const std::string& AHost, int32_t APort);
+  TNetSimpleServer& NewActiveListener();
+  void ReceiveTransfer(const std::string& ACommand, TNetStream& ADestination, bool AResume);
+  void SendTransfer(const std::string& ACommand, TNetStream& ASource, bool AFromStart);
+  void FinishTransfer();
+
+  TNetFTPTransferType FTransferType = ftBinary;
+  std::unique_ptr<TStringList> FListingLines;
+  std::unique_ptr<TNetRFCReply> FLoginReply;
+  std::unique_ptr<TNetFTPListItems> FParsedListing;
+  std::unique_ptr<TNetFtpProxySettings> FProxySettings;
+  TNetOnParseCustomListFormat FOnParseCustomListFormat;
+  std::string FSystemDescription;
+  bool FResumeProbed = false;
+  bool FResumeSupported = false;
+  std::unique_ptr<TNetTCPConnection> FDataConnection;
+  // The host the control connection was opened to (the proxy when one was
+  // used): passive data connections go there, whatever a 227 reply names.
+  std::string FControlHost;
+  // Set by AbortTransfer while a transfer runs.
+  bool FAbortSent = false;
+};

@@ -1,0 +1,111 @@
+// Directory listing parser: turns the lines of a "LIST" (or "NLST") transfer
+// into entries. It never does I/O; the FTP client hands it the lines it read.
+//
+// Two layouts are parsed: the Unix long listing (also used for listings whose
+// first line names a "DSK:" device) and the MS-DOS layout with "<DIR>"
+// markers. Name-only listings and a layout parsed by an event handler are
+// supported too. The layout is guessed from the first line only.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "NetBaseComponent.h"
+#include "NetDateTime.h"
+#include "NetText.h"
+
+enum TNetFTPListFormat : int { flfNone, flfDos, flfUnix, flfVax, flfNoDetails, flfUnknown, flfCustom };
+
+enum TNetFTPEntryKind : int { fekDirectory, fekFile, fekSymbolicLink };
+
+// One listing entry. The "?" defaults stay where a layout has no such column.
+class TNetFTPListItem : public TNetPersistent {
+ public:
+  int64_t ByteSize = 0;
+  int32_t LinkCount = 0;
+  std::string RawLine;
+  std::string ItemName;  // for a link: the part before " -> "
+  std::string GroupRights = "???";
+  std::string Group = "????????";
+  std::string OwnerRights = "???";
+  std::string Owner = "????????";
+  std::string OtherRights = "???";
+  TDateTime ModifiedAt = 0;
+  std::string LinkTarget;  // for a link: the part after " -> "
+  TNetFTPEntryKind EntryKind = fekFile;
+
+  // Copies all fields of another entry; any other class raises EAssignError.
+  void Assign(const TNetPersistent& Source) override;
+  std::string ClassName() const override { return "TNetFTPListItem"; }
+};
+
+class TNetFTPListItems;
+
+// Lets the owner of an FTP client supply the collection (of a class of its
+// own); VFTPList is null on entry, and a new TNetFTPListItems is made when the
+// handler leaves it null.
+using TNetCreateFTPList = std::function<void(TNetBaseComponent* ASender, std::unique_ptr<TNetFTPListItems>& VFTPList)>;
+// Lets the owner correct the format detected from the first listing line.
+using TNetCheckListFormat =
+    std::function<void(TNetBaseComponent* ASender, const std::string& ALine, TNetFTPListFormat& VListFormat)>;
+// Parses one line of a flfCustom listing: fills AItem from AItem.RawLine.
+using TNetOnParseCustomListFormat = std::function<void(TNetFTPListItem& AItem)>;
+
+// The parsed entries of one listing, in the order of its lines; owns them.
+class TNetFTPListItems {
+ public:
+  TNetFTPListItems() = default;
+  virtual ~TNetFTPListItems() = default;
+  TNetFTPListItems(const TNetFTPListItems&) = delete;
+  TNetFTPListItems& operator=(const TNetFTPListItems&) = delete;
+
+  // The layout LoadFromLines parses with.
+  TNetFTPListFormat ListingFormat = flfUnix;
+  // Parses the lines of a flfCustom listing; without it such a listing loads empty.
+  TNetOnParseCustomListFormat OnParseCustomListFormat;
+
+  // Appends a new entry with the default values.
+  TNetFTPListItem& AddEntry();
+  // The entry at a 0-based index; raises EListError for an index out of range.
+  TNetFTPListItem& Items(int64_t Index);
+  const TNetFTPListItem& Items(int64_t Index) const;
+  int64_t Count() const { return static_cast<int64_t>(FItems.size()); }
+  void Clear() { FItems.clear(); }
+
+  // Guesses the layout from one line (the first of a listing).
+  virtual TNetFTPListFormat DetectFormat(const std::string& ALine, bool ADetails);
+
+  // Replaces all entries with those parsed from Lines under ListingFormat.
+  // Blank lines give no entry, nor does a leading "total" line of a Unix
+  // listing. A line that fails to parse removes every entry made so far;
+  // the error is not passed on and loading goes on with the next line.
+  void LoadFromLines(const TStringList& Lines);
+
+  // Fills Entry from its RawLine by the rules of ALayout. Raises
+  // ENetInvalidFTPListingFormat for flfUnknown (and for flfCustom without a
+  // handler), and EConvertError for an impossible date or time in a Unix line.
+  void ParseLine(TNetFTPListFormat ALayout, TNetFTPListItem& Entry);
+
+  // Runs OnParseCustomListFormat on Entry; raises ENetInvalidFTPListingFormat
+  // when it is not set.
+  virtual void ParseCustomLine(TNetFTPListItem& Entry);
+
+  // What the FTP client does to read its listing: removes all entries; then,
+  // when there are lines, detects the format on the first one (details set),
+  // lets OnCheckListFormat change it (ASender is handed to it), stores it in
+  // ListingFormat and loads all lines.
+  void LoadListing(const TStringList& Lines, TNetBaseComponent* ASender, const TNetCheckListFormat& OnCheckListFormat);
+
+ private:
+  void ParseDosLine(TNetFTPListItem& Entry);
+  void ParseUnixLine(TNetFTPListItem& Entry, bool AGroupMayBeMissing);
+
+  std::vector<std::unique_ptr<TNetFTPListItem>> FItems;
+};
+
+// True when the first ten characters of an upper-cased line form a Unix
+// permission word ("-RW-R--R--", "DRWXR-XR-X", "LRWXRWXRWX", ...).
+bool IsUnixPermissions(const std::string& AUpperLine);

@@ -1,0 +1,284 @@
+// FTP data connections and transfers (RFC 959, 3.2 and 3.3; passive mode as
+// RFC 1579 recommends for clients behind firewalls).
+//
+// Every transfer runs the same frame: "Starting FTP transfer"; a data
+// connection (passive: "PASV" and a connect; active: a listener announced
+// with "PORT" that the server connects to); the command and its preliminary
+// reply; the data phase; the data connection closed and freed; "Transfer
+// complete"; the final reply, and after 426 or 450 the server's answer to
+// "ABOR" and "Transfer aborted".
+#include "NetFTP.h"
+
+#include "NetExceptions.h"
+#include "NetStack.h"
+
+// "227 Entering Passive Mode (192,168,1,20,19,137)": four address fields and
+// the port as high and low byte. Some servers leave out the parentheses
+// ("227 Entering Passive Mode 192,168,1,20,19,137").
+void TNetFTP::RequestPassiveAddress(std::string& AHost, int32_t& APort) {
+  SendCommand("PASV", {227});
+  std::string line = Trim(LastReply.Text.empty() ? std::string() : LastReply.Text.front());
+  const size_t open = line.find('(');
+  const size_t close = line.find(')');
+  if (open != std::string::npos && close != std::string::npos) {
+    line = line.substr(open + 1, close > open ? close - open - 1 : 0);
+  } else {
+    const int64_t blank = ReversePos(" ", line);
+    if (blank > 0) line.erase(0, static_cast<size_t>(blank));
+  }
+  AHost.clear();
+  for (int i = 0; i < 4; ++i) {
+    if (i > 0) AHost += '.';
+    AHost += CutToken(line, ",");
+  }
+  const std::string high = CutToken(line, ",");
+  APort = StrToInt(high) * 256 + StrToInt(Trim(line));
+}
+
+// "PORT 10,0,0,5,19,137" for 10.0.0.5 port 5001.
+void TNetFTP::SendPortCommand(TNetSocketHandle& AHandle) {
+  const std::string address = ReplaceAll(AHandle.IP, ".", ",");
+  SendCommand("PORT " + address + "," + std::to_string(AHandle.Port / 256) + "," + std::to_string(AHandle.Port % 256),
+              {200});
+}
+
+// The data connection takes the buffer sizes and the work events, nothing
+// else: the trace shows the control connection only.
+void TNetFTP::CopySettingsToDataConnection(TNetTCPConnection& AConnection) {
+  AConnection.SendBufferSize = SendBufferSize;
+  AConnection.RecvBufferSize = RecvBufferSize;
+  AConnection.OnWork = OnWork;
+  AConnection.OnWorkBegin = OnWorkBegin;
+  AConnection.OnWorkEnd = OnWorkEnd;
+}
+
+// A passive data connection goes to the host the control connection reached,
+// with the announced port. The address in the 227 reply is not trusted: a
+// hostile server could otherwise aim the client at any host. Through a SOCKS
+// proxy it goes through the same proxy to the same destination.
+TNetTCPClient& TNetFTP::NewPassiveConnection(const std::string& /*AAnnouncedHost*/, int32_t APort) {
+  auto connection = std::make_unique<TNetTCPClient>();
+  TNetTCPClient& data = *connection;
+  FDataConnection = std::move(connection);
+  bool viaSocks = false;
+  if (TNetIOHandlerSocket* control = SocketHandler()) {
+    auto* handler = data.CreateComponent<TNetIOHandlerSocket>();
+    data.SetIOHandler(handler);
+    data.OwnsIOHandler = true;
+    handler->SocksInfo()->Assign(*control->SocksInfo());
+    viaSocks = handler->SocksInfo()->Version != svNoSocks;
+    data.Host = viaSocks || !control->SocketHandle() ? FControlHost : control->SocketHandle()->RemoteIP;
+  } else {
+    data.Host = FControlHost;
+  }
+  CopySettingsToDataConnection(data);
+  data.Port = APort;
+  return data;
+}
+
+TNetSimpleServer& TNetFTP::NewActiveListener() {
+  auto listener = std::make_unique<TNetSimpleServer>();
+  TNetSimpleServer& server = *listener;
+  FDataConnection = std::move(listener);
+  CopySettingsToDataConnection(server);
+  server.BoundIP = SocketHandler() && SocketHandler()->SocketHandle() ? SocketHandler()->SocketHandle()->IP : "";
+  server.BoundPort = DataPort;
+  server.BoundPortMin = DataPortMin;
+  server.BoundPortMax = DataPortMax;
+  return server;
+}
+
+// Reports the end of the data phase and reads the final reply. A transfer
+// interrupted by "ABOR" ends with 426 or 450 and then the answer to "ABOR"
+// itself. When the transfer had already finished as "ABOR" arrived, the
+// server still answers the "ABOR" after the transfer's own reply; that answer
+// is read here too, so the next command does not take it for its own.
+void TNetFTP::FinishTransfer() {
+  const int16_t code = ReadReply({225, 226, 250, 426, 450});
+  if (code == 426 || code == 450) {
+    ReadReply({226, 225});
+    ReportStatus(ftpAborted, {"Transfer aborted"});
+  } else if (FAbortSent) {
+    // Bounded, so that a server that stays silent cannot hang the session.
+    struct RestoreTimeout {
+      int32_t& value;
+      int32_t saved;
+      ~RestoreTimeout() { value = saved; }
+    } restore{ReadTimeout, ReadTimeout};
+    if (ReadTimeout <= 0) ReadTimeout = 5000;
+    try {
+      ReadReply(TReplyCodes{});
+    } catch (const ENetReadTimeout&) {
+    }
+  }
+}
+
+void TNetFTP::ReceiveTransfer(const std::string& ACommand, TNetStream& ADestination, bool AResume) {
+  FAbortSent = false;
+  ReportStatus(ftpTransfer, {"Starting FTP transfer"});
+  try {
+    try {
+      if (Passive) {
+        std::string host;
+        int32_t port;
+        RequestPassiveAddress(host, port);
+        TNetTCPClient& data = NewPassiveConnection(host, port);
+        data.OpenConnection(DefaultTimeLimit);
+        try {
+          if (AResume) SendCommand("REST " + std::to_string(ADestination.Position()), {350});
+          WriteLine(ACommand);
+          ReadReply({125, 150, 154});
+          data.ReadToStream(ADestination, -1, true);
+        } catch (...) {
+          data.CloseConnection();
+          throw;
+        }
+        data.CloseConnection();
+      } else {
+        TNetSimpleServer& listener = NewActiveListener();
+        listener.StartListening();
+        SendPortCommand(*listener.ListenerHandle());
+        if (AResume) SendCommand("REST " + std::to_string(ADestination.Position()), {350});
+        SendCommand(ACommand, {125, 150, 154});
+        // Without a connection the read below finds nothing and ends at once.
+        listener.WaitForConnection();
+        listener.ReadToStream(ADestination, -1, true);
+      }
+    } catch (...) {
+      FDataConnection.reset();
+      throw;
+    }
+    FDataConnection.reset();
+  } catch (...) {
+    ReportStatus(ftpReady, {"Transfer complete"});
+    throw;
+  }
+  ReportStatus(ftpReady, {"Transfer complete"});
+  FinishTransfer();
+}
+
+void TNetFTP::SendTransfer(const std::string& ACommand, TNetStream& ASource, bool AFromStart) {
+  FAbortSent = false;
+  ReportStatus(ftpTransfer, {"Starting FTP transfer"});
+  // An abort closes the data socket under the write; the write's failure is
+  // then the abort itself, and the final replies tell the rest.
+  auto write = [&](TNetTCPConnection& AData) {
+    try {
+      AData.WriteFromStream(ASource, AFromStart, false, 0);
+    } catch (const ENetException&) {
+      if (!FAbortSent) throw;
+    }
+  };
+  try {
+    try {
+      if (Passive) {
+        std::string host;
+        int32_t port;
+        RequestPassiveAddress(host, port);
+        WriteLine(ACommand);
+        TNetTCPClient& data = NewPassiveConnection(host, port);
+        data.OpenConnection(DefaultTimeLimit);
+        try {
+          ReadReply({110, 125, 150});
+          write(data);
+        } catch (...) {
+          data.CloseConnection();
+          throw;
+        }
+        data.CloseConnection();
+      } else {
+        TNetSimpleServer& listener = NewActiveListener();
+        listener.StartListening();
+        SendPortCommand(*listener.ListenerHandle());
+        SendCommand(ACommand, {125, 150});
+        listener.WaitForConnection();
+        // The server takes the close of the data connection as the end of the file.
+        if (listener.IsConnected()) write(listener);
+      }
+    } catch (...) {
+      FDataConnection.reset();
+      throw;
+    }
+    FDataConnection.reset();
+  } catch (...) {
+    ReportStatus(ftpReady, {"Transfer complete"});
+    throw;
+  }
+  ReportStatus(ftpReady, {"Transfer complete"});
+  FinishTransfer();
+}
+
+void TNetFTP::AfterRetrieve(TNetStream& AStream) {
+  if (OnAfterGet) OnAfterGet(this, AStream);
+}
+
+void TNetFTP::Retrieve(const std::string& ARemoteName, TNetStream& ADestination, bool AResume) {
+  CheckArgument(ARemoteName, "The file name");
+  const bool resume = AResume && ResumeSupported();
+  ReceiveTransfer("RETR " + ARemoteName, ADestination, resume);
+  AfterRetrieve(ADestination);
+}
+
+void TNetFTP::Retrieve(const std::string& ARemoteName, const std::string& ALocalPath, bool ACanOverwrite,
+                       bool AResume) {
+  CheckArgument(ARemoteName, "The file name");
+  std::unique_ptr<TNetFileStream> file;
+  bool resume = AResume;
+  if (FileExists(ALocalPath)) {
+    resume = AResume && ResumeSupported();
+    if (ACanOverwrite && !resume) {
+      file = std::make_unique<TNetFileStream>(ALocalPath, fmCreate | fmShareExclusive);
+    } else if (!ACanOverwrite && resume) {
+      file = std::make_unique<TNetFileStream>(ALocalPath, fmOpenReadWrite | fmShareDenyWrite);
+      file->Seek(0, soEnd);
+    } else {
+      throw ENetFTPFileAlreadyExists();
+    }
+  } else {
+    file = std::make_unique<TNetFileStream>(ALocalPath, fmCreate | fmShareExclusive);
+  }
+  Retrieve(ARemoteName, *file, resume);
+}
+
+void TNetFTP::Store(TNetStream& ASource, const std::string& ARemoteName, bool AAppend) {
+  CheckArgument(ARemoteName, "The file name");
+  if (ARemoteName.empty()) {
+    SendTransfer("STOU ", ASource, true);
+  } else if (AAppend) {
+    SendTransfer("APPE " + ARemoteName, ASource, false);
+  } else {
+    SendTransfer("STOR " + ARemoteName, ASource, true);
+  }
+}
+
+void TNetFTP::Store(const std::string& ALocalPath, const std::string& ARemoteName, bool AAppend) {
+  CheckArgument(ARemoteName, "The file name");
+  TNetFileStream file(ALocalPath, fmOpenRead | fmShareDenyNone);
+  Store(file, ARemoteName, AAppend);
+}
+
+void TNetFTP::ListDirectory(TStringList* ADestination, const std::string& ASpecifier, bool ADetails) {
+  CheckArgument(ASpecifier, "The listing specifier");
+  TNetMemoryStream text;
+  const std::string command = Trim((ADetails ? "LIST " : "NLST ") + ASpecifier);
+  ReceiveTransfer(command, text, false);
+  FParsedListing.reset();
+  TStringList lines = SplitLines(std::string_view(text.Memory(), static_cast<size_t>(text.Size())));
+  if (ADestination) *ADestination = lines;
+  *FListingLines = std::move(lines);
+}
+
+void TNetFTP::CloseDataConnection() {
+  if (!FDataConnection) return;
+  // A listener still waiting for the server gives up after its current wait.
+  if (auto* listener = dynamic_cast<TNetSimpleServer*>(FDataConnection.get())) listener->RequestAbort();
+  FDataConnection->DropSocket();
+}
+
+void TNetFTP::AbortTransfer() {
+  if (IsConnected()) {
+    WriteLine("ABOR");
+    if (FDataConnection) FAbortSent = true;
+  }
+  CloseDataConnection();
+}

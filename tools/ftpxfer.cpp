@@ -1,0 +1,218 @@
+// ftpxfer: a headless driver of the FTP client for tests and benchmarks.
+//
+//   ftpxfer [options] COMMAND [ARGS]
+//
+// Options: --host H --port P --user U --password W (defaults 127.0.0.1, 21,
+// anonymous, empty), --active (default passive), --ascii (default binary),
+// --recv-buffer N, --send-buffer N, --quiet, --format.
+// Commands: get REMOTE LOCAL [--resume] [--overwrite]; put LOCAL REMOTE
+// [--append]; list [DIR]; nlst [DIR]; size NAME; pwd; cd DIR; mkdir NAME;
+// rmdir NAME; delete NAME; raw "COMMAND"; parse-listing FILE.
+//
+// Status texts and progress go to standard error unless --quiet. Exit status
+// 0 on success; on a failure the exception's class name and message go to
+// standard error and the exit status is 1 (2 for a usage error).
+#include <cxxabi.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <typeinfo>
+#include <vector>
+
+#include "ListingPrinter.h"
+#include "NetExceptions.h"
+#include "NetFTP.h"
+
+namespace {
+
+struct Options {
+  std::string host = "127.0.0.1";
+  int32_t port = 21;
+  std::string user = "anonymous";
+  std::string password;
+  bool active = false;
+  bool ascii = false;
+  int32_t recvBuffer = 0;
+  int32_t sendBuffer = 0;
+  bool quiet = false;
+  bool format = false;
+  bool resume = false;
+  bool overwrite = false;
+  bool append = false;
+  std::vector<std::string> words;  // the command and its arguments
+};
+
+[[noreturn]] void Usage(const std::string& problem) {
+  std::cerr << "ftpxfer: " << problem << "\n"
+            << "usage: ftpxfer [--host H] [--port P] [--user U] [--password W] [--active] [--ascii]\n"
+            << "               [--recv-buffer N] [--send-buffer N] [--quiet] [--format] COMMAND [ARGS]\n"
+            << "commands: get REMOTE LOCAL [--resume] [--overwrite] | put LOCAL REMOTE [--append] |\n"
+            << "          list [DIR] | nlst [DIR] | size NAME | pwd | cd DIR | mkdir NAME | rmdir NAME |\n"
+            << "          delete NAME | raw \"COMMAND\" | parse-listing FILE\n";
+  std::exit(2);
+}
+
+Options Parse(int argc, char** argv) {
+  Options o;
+  auto value = [&](int& i) -> std::string {
+    if (i + 1 >= argc) Usage(std::string(argv[i]) + " needs a value");
+    return argv[++i];
+  };
+  auto number = [&](int& i) {
+    const std::string text = value(i);
+    int32_t n;
+    if (!TryStrToInt(text, n)) Usage("not a number: " + text);
+    return n;
+  };
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--host") o.host = value(i);
+    else if (a == "--port") o.port = number(i);
+    else if (a == "--user") o.user = value(i);
+    else if (a == "--password") o.password = value(i);
+    else if (a == "--active") o.active = true;
+    else if (a == "--ascii") o.ascii = true;
+    else if (a == "--recv-buffer") o.recvBuffer = number(i);
+    else if (a == "--send-buffer") o.sendBuffer = number(i);
+    else if (a == "--quiet") o.quiet = true;
+    else if (a == "--format") o.format = true;
+    else if (a == "--resume") o.resume = true;
+    else if (a == "--overwrite") o.overwrite = true;
+    else if (a == "--append") o.append = true;
+    else if (a.size() > 2 && a.compare(0, 2, "--") == 0) Usage("unknown option " + a);
+    else o.words.push_back(a);
+  }
+  if (o.words.empty()) Usage("no command");
+  return o;
+}
+
+std::string ClassNameOf(const std::exception& e) {
+  int status = 0;
+  std::unique_ptr<char, void (*)(void*)> name(abi::__cxa_demangle(typeid(e).name(), nullptr, nullptr, &status),
+                                              std::free);
+  return status == 0 && name ? name.get() : typeid(e).name();
+}
+
+// Progress on standard error, at most a few times a second.
+class Progress {
+ public:
+  void Begin(int64_t max) {
+    max_ = max;
+    start_ = last_ = Clock::now();
+  }
+  void Work(int64_t count) {
+    count_ = count;
+    const auto now = Clock::now();
+    if (now - last_ < std::chrono::milliseconds(500)) return;
+    last_ = now;
+    Print(false);
+  }
+  void End() { Print(true); }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  void Print(bool final) {
+    const double seconds = std::chrono::duration<double>(Clock::now() - start_).count();
+    const double rate = seconds > 0 ? static_cast<double>(count_) / seconds / 1048576.0 : 0.0;
+    if (max_ > 0)
+      std::fprintf(stderr, "%lld of %lld bytes, %.1f MiB/s%s", static_cast<long long>(count_),
+                   static_cast<long long>(max_), rate, final ? "\n" : "\r");
+    else
+      std::fprintf(stderr, "%lld bytes, %.1f MiB/s%s", static_cast<long long>(count_), rate, final ? "\n" : "\r");
+  }
+  int64_t max_ = 0;
+  int64_t count_ = 0;
+  Clock::time_point start_, last_;
+};
+
+void Need(const Options& o, size_t count) {
+  if (o.words.size() - 1 < count) Usage(o.words[0] + " needs " + std::to_string(count) + " argument(s)");
+}
+
+int Run(const Options& o) {
+  const std::string& command = o.words[0];
+  if (command == "parse-listing") {
+    Need(o, 1);
+    return RunParseListing(o.words[1], o.format, std::cout);
+  }
+
+  TNetFTP ftp;
+  Progress progress;
+  ftp.Host = o.host;
+  ftp.Port = o.port;
+  ftp.Username = o.user;
+  ftp.Password = o.password;
+  ftp.Passive = !o.active;
+  ftp.SetTransferType(o.ascii ? ftASCII : ftBinary);
+  if (o.recvBuffer > 0) ftp.RecvBufferSize = o.recvBuffer;
+  if (o.sendBuffer > 0) ftp.SendBufferSize = o.sendBuffer;
+  if (!o.quiet) {
+    ftp.OnStatus = [](TNetBaseComponent*, TNetStatus, const std::string& text) { std::cerr << text << "\n"; };
+    ftp.OnWorkBegin = [&](TNetBaseComponent*, TWorkMode, int64_t max) { progress.Begin(max); };
+    ftp.OnWork = [&](TNetBaseComponent*, TWorkMode, int64_t count) { progress.Work(count); };
+    ftp.OnWorkEnd = [&](TNetBaseComponent*, TWorkMode) { progress.End(); };
+  }
+
+  ftp.OpenSession(true, DefaultTimeLimit);
+  const std::string arg1 = o.words.size() > 1 ? o.words[1] : std::string();
+  if (command == "get") {
+    Need(o, 2);
+    ftp.Retrieve(o.words[1], o.words[2], o.overwrite, o.resume);
+  } else if (command == "put") {
+    Need(o, 2);
+    ftp.Store(o.words[1], o.words[2], o.append);
+  } else if (command == "list") {
+    if (!arg1.empty()) ftp.ChangeDirectory(arg1);
+    ftp.ListDirectory(nullptr, "", true);
+    TNetFTPListItems& items = ftp.ParsedListing();
+    if (o.format) std::cout << "# format " << ListFormatName(items.ListingFormat) << "\n";
+    for (int64_t i = 0; i < items.Count(); ++i) std::cout << FormatListEntry(items.Items(i)) << "\n";
+  } else if (command == "nlst") {
+    ftp.ListDirectory(nullptr, arg1, false);
+    for (const std::string& line : ftp.ListingLines()) std::cout << line << "\n";
+  } else if (command == "size") {
+    Need(o, 1);
+    std::cout << ftp.FileSize(arg1) << "\n";
+  } else if (command == "pwd") {
+    std::cout << ftp.CurrentDirectory() << "\n";
+  } else if (command == "cd") {
+    Need(o, 1);
+    ftp.ChangeDirectory(arg1);
+    std::cout << ftp.CurrentDirectory() << "\n";
+  } else if (command == "mkdir") {
+    Need(o, 1);
+    ftp.MakeDirectory(arg1);
+  } else if (command == "rmdir") {
+    Need(o, 1);
+    ftp.RemoveDirectory(arg1);
+  } else if (command == "delete") {
+    Need(o, 1);
+    ftp.RemoveFile(arg1);
+  } else if (command == "raw") {
+    Need(o, 1);
+    const int16_t code = ftp.RawCommand(arg1);
+    std::cout << code;
+    for (const std::string& line : ftp.LastReply.Text) std::cout << " " << line << "\n";
+    if (ftp.LastReply.Text.empty()) std::cout << "\n";
+  } else {
+    Usage("unknown command " + command);
+  }
+  ftp.Quit();
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const Options options = Parse(argc, argv);
+  try {
+    return Run(options);
+  } catch (const std::exception& e) {
+    std::cerr << ClassNameOf(e) << ": " << e.what() << "\n";
+    return 1;
+  }
+}
