@@ -510,9 +510,3 @@ TEST_F(ClientWindowTest, MakeDirWithEmptyAnswerDoesNothing) {
   EXPECT_FALSE(Form->ChDirButton->isEnabled());  // commands untouched
   InputBoxHook = nullptr;
 }
-
-TEST_F(ClientWindowTest, AbortButtonOnlyRequestsTheAbort) {
-  Form->AbortButtonClick();
-  EXPECT_TRUE(Form->AbortRequested);
-  EXPECT_FALSE(Form->TransferRunning);
-}
