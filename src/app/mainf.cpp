@@ -1,0 +1,468 @@
+#include "mainf.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QScopeGuard>
+#include <QStandardItemModel>
+#include <algorithm>
+
+#include "appcontrols.h"
+#include "appdialogs.h"
+#include "inifile.h"
+
+#ifndef FTP_DEFAULT_HOST
+#define FTP_DEFAULT_HOST "localhost"
+#endif
+#ifndef FTP_DEFAULT_USER
+#define FTP_DEFAULT_USER "remessa@localhost"
+#endif
+
+TMainForm* MainForm = nullptr;
+double CurrentSpeed = 0;
+
+namespace {
+
+constexpr int Panel1Height = 121;
+constexpr int Panel3Height = 33;
+constexpr int CommandPanelHeight = 40;
+constexpr int HeaderHeight = 17;
+constexpr int SplitterHeight = 3;
+constexpr int StatusBarHeight = 19;
+constexpr int RowHeight = 13;
+constexpr int MinPaneHeight = 30;  // neither list is dragged smaller
+
+struct TSection {
+  const char* Text;
+  int Width;
+};
+constexpr TSection Sections[ListingColumnCount] = {{"Name", 150},     {"Size", 100},  {"Type", 100},
+                                                   {"Modified", 100}, {"Group", 100}, {"User", 100},
+                                                   {"Permisions", 50}};
+// Every section but the last keeps at least this width.
+constexpr int SectionMinimum = 10;
+
+template <class T>
+T* Place(T* AControl, const char* AName, int ALeft, int ATop, int AWidth, int AHeight) {
+  AControl->setObjectName(QString::fromLatin1(AName));
+  AControl->setGeometry(ALeft, ATop, AWidth, AHeight);
+  return AControl;
+}
+
+QLabel* NewLabel(QWidget* AParent, const char* AName, const QString& ACaption, int ALeft, int ATop) {
+  auto* Label = new QLabel(ACaption, AParent);
+  Label->setObjectName(QString::fromLatin1(AName));
+  Label->adjustSize();
+  Label->move(ALeft, ATop);
+  return Label;
+}
+
+QPushButton* NewButton(QWidget* AParent, const char* AName, const QString& ACaption, int ALeft, int ATop,
+                       int AWidth, int AHeight) {
+  // In a dialog every button is an auto-default one: Enter clicks the focused
+  // button, and the default button while no other button has the focus.
+  return Place(new QPushButton(ACaption, AParent), AName, ALeft, ATop, AWidth, AHeight);
+}
+
+}  // namespace
+
+TMainForm::TMainForm(QWidget* AParent) : QDialog(AParent) {
+  setObjectName(QStringLiteral("MainForm"));
+  setWindowFlags(Qt::Window);
+  setWindowTitle(QStringLiteral("FTP client demo"));
+  setFont(WindowFont());
+  resize(721, 602);
+  setWindowState(Qt::WindowMaximized);
+
+  CreatePanel1();
+  CreateCommandPanel();
+  CreateListsAndStatus();
+  CreatePopupMenu();
+
+  QWidget::setTabOrder(FtpServerEdit, UserIDEdit);
+  QWidget::setTabOrder(UserIDEdit, PasswordEdit);
+  QWidget::setTabOrder(PasswordEdit, CurrentDirEdit);
+  QWidget::setTabOrder(CurrentDirEdit, ChDirButton);
+  QWidget::setTabOrder(ChDirButton, CreateDirButton);
+  QWidget::setTabOrder(CreateDirButton, UsePassive);
+  QWidget::setTabOrder(UsePassive, ConnectButton);
+  QWidget::setTabOrder(ConnectButton, TraceCheckBox);
+  QWidget::setTabOrder(TraceCheckBox, arquivo);
+  QWidget::setTabOrder(arquivo, llocal);
+  QWidget::setTabOrder(llocal, DownloadButton);
+  QWidget::setTabOrder(DownloadButton, UploadButton);
+  QWidget::setTabOrder(UploadButton, DeleteButton);
+  QWidget::setTabOrder(DeleteButton, BackButton);
+  QWidget::setTabOrder(BackButton, AbortButton);
+  QWidget::setTabOrder(AbortButton, DirectoryListBox);
+  QWidget::setTabOrder(DirectoryListBox, DebugListBox);
+
+  ConnectHandlers();
+  ArrangeControls();
+  FormCreate(this);
+}
+
+TMainForm::~TMainForm() {
+  if (MainForm == this) MainForm = nullptr;
+}
+
+void TMainForm::CreatePanel1() {
+  Panel1 = Place(new TBevelPanel(this), "Panel1", 0, 0, 721, Panel1Height);
+
+  Label1 = NewLabel(Panel1, "Label1", QStringLiteral("FTP host name"), 8, 8);
+  FtpServerEdit = Place(new QLineEdit(QStringLiteral(FTP_DEFAULT_HOST), Panel1), "FtpServerEdit", 8, 24, 233, 21);
+  ConnectButton = NewButton(Panel1, "ConnectButton", QStringLiteral("CONECTAR"), 248, 21, 75, 25);
+  ConnectButton->setDefault(true);
+  UsePassive = Place(new QCheckBox(QStringLiteral("Use passive transffer"), Panel1), "UsePassive", 328, 24, 121, 17);
+  Label2 = NewLabel(Panel1, "Label2", QStringLiteral("User name"), 8, 48);
+  Label3 = NewLabel(Panel1, "Label3", QStringLiteral("Password"), 128, 48);
+  UserIDEdit = Place(new QLineEdit(QStringLiteral(FTP_DEFAULT_USER), Panel1), "UserIDEdit", 8, 64, 113, 21);
+  PasswordEdit = Place(new QLineEdit(QStringLiteral("#7204kq63*"), Panel1), "PasswordEdit", 128, 64, 113, 21);
+  PasswordEdit->setEchoMode(QLineEdit::Password);
+  TraceCheckBox = Place(new QCheckBox(QStringLiteral("Connection trace"), Panel1), "TraceCheckBox", 248, 64, 113, 17);
+  TraceCheckBox->setChecked(true);
+  arquivo = Place(new QLineEdit(Panel1), "arquivo", 464, 8, 217, 21);
+  llocal = Place(new QLineEdit(Panel1), "llocal", 464, 32, 217, 21);
+
+  // Bottom-aligned inside Panel1; ArrangeControls sizes it.
+  Panel3 = new TBevelPanel(Panel1);
+  Panel3->setObjectName(QStringLiteral("Panel3"));
+  Panel3->BevelOuter = bcLowered;
+  Panel3->BevelInner = bcRaised;
+  Panel3->Caption = QStringLiteral("Current directory is: ");
+  Panel3->CaptionAlignment = Qt::AlignLeft;
+  CurrentDirEdit = Place(new QLineEdit(Panel3), "CurrentDirEdit", 96, 6, 193, 21);
+  ChDirButton = NewButton(Panel3, "ChDirButton", QStringLiteral("Change directory"), 296, 4, 105, 25);
+  CreateDirButton = NewButton(Panel3, "CreateDirButton", QStringLiteral("Make Dir"), 408, 4, 73, 25);
+}
+
+void TMainForm::CreateCommandPanel() {
+  CommandPanel = Place(new TBevelPanel(this), "CommandPanel", 0, Panel1Height, 721, CommandPanelHeight);
+  CommandPanel->BevelOuter = bcLowered;
+  CommandPanel->BevelInner = bcRaised;
+  DownloadButton = NewButton(CommandPanel, "DownloadButton", QStringLiteral("BAIXAR"), 8, 7, 75, 25);
+  UploadButton = NewButton(CommandPanel, "UploadButton", QStringLiteral("Upload"), 96, 8, 75, 25);
+  DeleteButton = NewButton(CommandPanel, "DeleteButton", QStringLiteral("Delete"), 184, 7, 75, 25);
+  BackButton = NewButton(CommandPanel, "BackButton", QStringLiteral("Back"), 272, 8, 75, 25);
+  AbortButton = NewButton(CommandPanel, "AbortButton", QStringLiteral("Abort"), 360, 8, 75, 25);
+  AbortButton->hide();
+}
+
+void TMainForm::CreateListsAndStatus() {
+  HeaderControl1 = new QHeaderView(Qt::Horizontal, this);
+  HeaderControl1->setObjectName(QStringLiteral("HeaderControl1"));
+  FHeaderModel = new QStandardItemModel(0, ListingColumnCount, HeaderControl1);
+  for (int i = 0; i < ListingColumnCount; ++i)
+    FHeaderModel->setHorizontalHeaderItem(i, new QStandardItem(QString::fromLatin1(Sections[i].Text)));
+  HeaderControl1->setModel(FHeaderModel);
+  HeaderControl1->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  HeaderControl1->setSectionResizeMode(QHeaderView::Interactive);
+  HeaderControl1->setStretchLastSection(false);
+  HeaderControl1->setHighlightSections(false);
+  // The library has one minimum for all sections; the last one may shrink to
+  // nothing, the others are held at SectionMinimum by EnforceSectionMinimum.
+  HeaderControl1->setMinimumSectionSize(0);
+  for (int i = 0; i < ListingColumnCount; ++i) HeaderControl1->resizeSection(i, Sections[i].Width);
+
+  DirectoryListBox = new QListWidget(this);
+  DirectoryListBox->setObjectName(QStringLiteral("DirectoryListBox"));
+  DirectoryListBox->setFont(ListingFont());
+  DirectoryListBox->setUniformItemSizes(true);
+  DirectoryListBox->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  DirectoryListBox->setContextMenuPolicy(Qt::CustomContextMenu);
+  DirectoryListBox->setItemDelegate(new TOwnerDrawDelegate(
+      DirectoryListBox, RowHeight, [this](TRowCanvas& ACanvas, int AIndex, const QRect& ARect, bool ASelected) {
+        DirectoryListBoxDrawItem(ACanvas, AIndex, ARect, ASelected);
+      }));
+
+  Splitter1 = new TResizeBar(this);
+  Splitter1->setObjectName(QStringLiteral("Splitter1"));
+
+  DebugListBox = new QListWidget(this);
+  DebugListBox->setObjectName(QStringLiteral("DebugListBox"));
+  DebugListBox->setUniformItemSizes(true);
+  DebugListBox->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  DebugListBox->setItemDelegate(new TOwnerDrawDelegate(
+      DebugListBox, RowHeight, [this](TRowCanvas& ACanvas, int AIndex, const QRect& ARect, bool ASelected) {
+        DebugListBoxDrawItem(ACanvas, AIndex, ARect, ASelected);
+      }));
+
+  StatusBar1 = new TPanelStatusBar(this, {200, 50});
+  StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+
+  // FormCreate moves it into the status bar.
+  ProgressBar1 = Place(new TWideProgressBar(this), "ProgressBar1", 0, 0, 199, 17);
+}
+
+void TMainForm::CreatePopupMenu() {
+  PopupMenu1 = new QMenu(this);
+  PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+  const auto Item = [this](const QString& ACaption, void (TMainForm::*AHandler)(QObject*)) {
+    QAction* Action = PopupMenu1->addAction(ACaption);
+    connect(Action, &QAction::triggered, this, [this, Action, AHandler] { RunHandler([&] { (this->*AHandler)(Action); }); });
+    FMenuItems.push_back(Action);
+  };
+  Item(QStringLiteral("Download"), &TMainForm::DirectoryListBoxDblClick);
+  Item(QStringLiteral("Upload"), &TMainForm::UploadButtonClick);
+  Item(QStringLiteral("Delete"), &TMainForm::DeleteButtonClick);
+  FMenuItems.push_back(PopupMenu1->addSeparator());
+  Item(QStringLiteral("Back"), &TMainForm::BackButtonClick);
+}
+
+void TMainForm::ConnectHandlers() {
+  const auto OnClick = [this](QPushButton* AButton, void (TMainForm::*AHandler)(QObject*)) {
+    connect(AButton, &QPushButton::clicked, this, [this, AButton, AHandler] { RunHandler([&] { (this->*AHandler)(AButton); }); });
+  };
+  OnClick(ConnectButton, &TMainForm::ConnectButtonClick);
+  OnClick(ChDirButton, &TMainForm::ChDirButtonClick);
+  OnClick(CreateDirButton, &TMainForm::CreateDirButtonClick);
+  OnClick(DownloadButton, &TMainForm::DirectoryListBoxDblClick);
+  OnClick(UploadButton, &TMainForm::UploadButtonClick);
+  OnClick(DeleteButton, &TMainForm::DeleteButtonClick);
+  OnClick(BackButton, &TMainForm::BackButtonClick);
+  OnClick(AbortButton, &TMainForm::AbortButtonClick);
+
+  // A change of state runs the handler, also when made by the program.
+  connect(UsePassive, &QCheckBox::toggled, this, [this] { RunHandler([this] { UsePassiveClick(UsePassive); }); });
+  connect(TraceCheckBox, &QCheckBox::toggled, this,
+          [this] { RunHandler([this] { TraceCheckBoxClick(TraceCheckBox); }); });
+
+  connect(DirectoryListBox, &QListWidget::itemDoubleClicked, this,
+          [this] { RunHandler([this] { DirectoryListBoxDblClick(DirectoryListBox); }); });
+  connect(DirectoryListBox, &QListWidget::currentRowChanged, this,
+          [this] { RunHandler([this] { DirectoryListBoxClick(DirectoryListBox); }); });
+  connect(DirectoryListBox, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& APos) { PopupMenu1->popup(DirectoryListBox->viewport()->mapToGlobal(APos)); });
+
+  connect(HeaderControl1, &QHeaderView::sectionResized, this, [this](int ASection, int, int ANewSize) {
+    EnforceSectionMinimum(ASection, ANewSize);
+    HeaderControl1SectionResize();
+  });
+
+  Splitter1->OnDragStart = [this] { FTraceHeightAtDragStart = DebugListBox->height(); };
+  Splitter1->OnDrag = [this](int ADelta) {
+    const int Room = height() - StatusBarHeight - SplitterHeight - (Panel1Height + CommandPanelHeight + HeaderHeight);
+    FTraceHeight = std::max(MinPaneHeight, std::min(FTraceHeightAtDragStart - ADelta, Room - MinPaneHeight));
+    ArrangeControls();
+  };
+}
+
+void TMainForm::EnforceSectionMinimum(int ASection, int ANewSize) {
+  if (ASection < ListingColumnCount - 1 && ANewSize < SectionMinimum)
+    HeaderControl1->resizeSection(ASection, SectionMinimum);
+}
+
+void TMainForm::ArrangeControls() {
+  const int Width = width();
+  Panel1->setGeometry(0, 0, Width, Panel1Height);
+  const int Bevel = Panel1->BevelSize();
+  Panel3->setGeometry(Bevel, Panel1Height - Bevel - Panel3Height, Width - 2 * Bevel, Panel3Height);
+  CommandPanel->setGeometry(0, Panel1Height, Width, CommandPanelHeight);
+  const int ListTop = Panel1Height + CommandPanelHeight + HeaderHeight;
+  HeaderControl1->setGeometry(0, Panel1Height + CommandPanelHeight, Width, HeaderHeight);
+
+  int Bottom = height() - StatusBarHeight;
+  StatusBar1->setGeometry(0, Bottom, Width, StatusBarHeight);
+  if (DebugListBox->isVisibleTo(this)) {
+    const int TraceHeight = std::clamp(FTraceHeight, 0, std::max(0, Bottom - ListTop - SplitterHeight));
+    Bottom -= TraceHeight;
+    DebugListBox->setGeometry(0, Bottom, Width, TraceHeight);
+    Bottom -= SplitterHeight;
+    Splitter1->setGeometry(0, Bottom, Width, SplitterHeight);
+  }
+  DirectoryListBox->setGeometry(0, ListTop, Width, std::max(0, Bottom - ListTop));
+}
+
+void TMainForm::resizeEvent(QResizeEvent* AEvent) {
+  QDialog::resizeEvent(AEvent);
+  ArrangeControls();
+}
+
+void TMainForm::keyPressEvent(QKeyEvent* AEvent) {
+  // The window has no cancel button: Esc does not close it.
+  if (AEvent->key() == Qt::Key_Escape && AEvent->modifiers() == Qt::NoModifier) {
+    AEvent->ignore();
+    return;
+  }
+  QDialog::keyPressEvent(AEvent);
+}
+
+int TMainForm::ShowModal() {
+  setWindowState(windowState() | Qt::WindowMaximized);
+  return exec();
+}
+
+bool TMainForm::IsConnected() const {
+  // Network wiring: NetFTP1's IsConnected.
+  return false;
+}
+
+// ---- Shared routines ----
+
+void TMainForm::SetCommandsEnabled(bool AEnabled) {
+  for (QObject* Child : CommandPanel->children()) {
+    auto* Control = qobject_cast<QWidget*>(Child);
+    if (Control != nullptr && Control->objectName() != QLatin1String("AbortButton")) Control->setEnabled(AEnabled);
+  }
+  for (QAction* Item : FMenuItems) Item->setEnabled(AEnabled);
+  ChDirButton->setEnabled(AEnabled);
+  CreateDirButton->setEnabled(AEnabled);
+}
+
+void TMainForm::ChangeDirAndList([[maybe_unused]] const QString& AFolder) {
+  std::vector<std::string> Lines;
+  SetCommandsEnabled(false);
+  const auto Enable = qScopeGuard([this] { SetCommandsEnabled(true); });
+  // Network wiring: NetFTP1 changes to AFolder as it stands (an empty text is
+  // sent as an empty argument), switches to ASCII, and its CurrentDirectory
+  // goes into CurrentDirEdit.
+  DirectoryListBox->clear();
+  // Network wiring: NetFTP1 lists the current folder in detail, with an empty
+  // mask, into Lines.
+  ShowListingLines(Lines);
+}
+
+void TMainForm::ShowListingLines(const std::vector<std::string>& ALines) {
+  DirectoryListBox->clear();
+  // The "total 12" line that many servers put first is no entry.
+  const bool SkipFirst = !ALines.empty() && ALines.front().find("total") != std::string::npos;
+  for (size_t i = SkipFirst ? 1 : 0; i < ALines.size(); ++i) DirectoryListBox->addItem(FromNetText(ALines[i]));
+}
+
+void TMainForm::SaveHostSetting(const QString& AValue, const QString& AKey) {
+  WriteIniString(QCoreApplication::applicationDirPath() + QStringLiteral("/FtpHost.ini"), "Server",
+                 ToNetText(AKey), ToNetText(AValue));
+}
+
+void TMainForm::ShowDisconnectedState() {
+  CurrentDirEdit->setText(QStringLiteral("/"));
+  DirectoryListBox->clear();
+  SetCommandsEnabled(false);
+  ConnectButton->setText(QStringLiteral("Connect"));
+  ConnectButton->setEnabled(true);
+  ConnectButton->setDefault(true);
+}
+
+// ---- Command handlers ----
+
+void TMainForm::ConnectButtonClick(QObject*) {
+  // Every connect from this window runs in passive mode; the change of state
+  // runs UsePassiveClick.
+  UsePassive->setChecked(true);
+  // Disabled until this click has been handled, so that no second
+  // connection can be opened meanwhile.
+  ConnectButton->setEnabled(false);
+
+  if (IsConnected()) {
+    const auto Reset = qScopeGuard([this] { ShowDisconnectedState(); });
+    // Network wiring: when TransferRunning, NetFTP1 aborts the transfer; then
+    // it quits (QUIT, then disconnect).
+    return;
+  }
+
+  const auto Finish = qScopeGuard([this] {
+    ConnectButton->setEnabled(true);
+    if (IsConnected()) {
+      ConnectButton->setText(QStringLiteral("Disconnect"));
+      ConnectButton->setDefault(false);
+    }
+  });
+  // Network wiring: UserIDEdit, PasswordEdit and FtpServerEdit go into
+  // NetFTP1's Username, Password and Host (the port stays the default); then
+  // it opens the session with automatic login and the default time limit.
+  ChangeDirAndList(CurrentDirEdit->text());
+  SetCommandsEnabled(true);
+  SaveHostSetting(FtpServerEdit->text(), QStringLiteral("FTPHOST"));
+}
+
+void TMainForm::DirectoryListBoxDblClick(QObject*) {
+  // Downloads the file named in arquivo; the listing's selection plays no part.
+  if (!IsConnected()) return;
+  const QString Name = arquivo->text();
+  SetCommandsEnabled(false);
+  const auto Enable = qScopeGuard([this] { SetCommandsEnabled(true); });
+  // Network wiring: NetFTP1 switches to binary and ExpectedBytes takes its
+  // FileSize of Name (-1 when the server gives none).
+  [[maybe_unused]] const QString LocalPath = llocal->text() + Name;
+  const QFileInfo LocalCopy(Name);
+  if (LocalCopy.isFile()) {
+    ExpectedBytes -= LocalCopy.size();
+    // Network wiring: NetFTP1 retrieves Name into LocalPath, resuming at the
+    // end of the local copy (overwriting off, resume on).
+  } else {
+    // Network wiring: NetFTP1 retrieves Name into a new LocalPath
+    // (overwriting on, resume off).
+  }
+}
+
+void TMainForm::UploadButtonClick(QObject*) {
+  if (!IsConnected()) return;
+  SetCommandsEnabled(false);
+  const auto Enable = qScopeGuard([this] { SetCommandsEnabled(true); });
+  // Network wiring: NetFTP1 switches to binary and stores the local file
+  // named in arquivo (relative to the working folder) under the same name,
+  // without appending; then ChangeDirAndList with its CurrentDirectory.
+}
+
+void TMainForm::DeleteButtonClick(QObject*) {
+  if (!IsConnected()) return;
+  // Network wiring: the name is the ItemName of NetFTP1's ParsedListing entry
+  // at DirectoryListBox's current row (no row selected fails the lookup).
+  SetCommandsEnabled(false);
+  // The commands come back also when the deletion fails.
+  const auto Enable = qScopeGuard([this] { SetCommandsEnabled(true); });
+  // Network wiring: a directory entry is removed with RemoveDirectory, a file
+  // or link with RemoveFile; then ChangeDirAndList with NetFTP1's
+  // CurrentDirectory.
+}
+
+void TMainForm::BackButtonClick(QObject*) {
+  if (IsConnected()) ChangeDirAndList(QStringLiteral(".."));
+}
+
+void TMainForm::ChDirButtonClick(QObject*) {
+  SetCommandsEnabled(false);
+  ChangeDirAndList(CurrentDirEdit->text());
+  SetCommandsEnabled(true);
+}
+
+void TMainForm::CreateDirButtonClick(QObject*) {
+  const QString Name = InputBox(QStringLiteral("Make new directory"), QStringLiteral("Name"), QString());
+  if (Name.isEmpty()) return;
+  SetCommandsEnabled(false);
+  const auto Enable = qScopeGuard([this] { SetCommandsEnabled(true); });
+  // Network wiring: NetFTP1 makes the directory Name.
+  ChangeDirAndList(CurrentDirEdit->text());
+}
+
+void TMainForm::AbortButtonClick(QObject*) { AbortRequested = true; }
+
+void TMainForm::UsePassiveClick(QObject*) {
+  // Network wiring: NetFTP1's Passive follows UsePassive's state.
+}
+
+void TMainForm::TraceCheckBoxClick(QObject*) {
+  const bool Trace = TraceCheckBox->isChecked();
+  // Network wiring: NetLogEvent1 becomes NetFTP1's Intercept when Trace, and
+  // the intercept is removed otherwise.
+  DebugListBox->setVisible(Trace);
+  Splitter1->setVisible(Trace);
+  ArrangeControls();  // the splitter directly above the trace list
+}
+
+void TMainForm::FormCreate(QObject*) {
+  SetCommandsEnabled(false);
+  // Network wiring: NetLogEvent1 becomes NetFTP1's Intercept, matching the
+  // checked TraceCheckBox.
+  ProgressBar1->setParent(StatusBar1);
+  ProgressBar1->setGeometry(1, 2, 199, 17);  // over the first status panel
+  ProgressBar1->show();
+}

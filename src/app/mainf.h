@@ -1,0 +1,163 @@
+// The FTP client window: connects and logs in, lists the current remote
+// folder, changes, creates and deletes folders and files, uploads and
+// downloads the file named in its file field, aborts a running transfer and
+// shows a trace of the traffic. The send-files window creates it hidden and
+// drives it through its command handlers, which are plain public methods.
+#pragma once
+
+#include <QDialog>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "displaytext.h"
+
+class QAction;
+class QCheckBox;
+class QHeaderView;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QMenu;
+class QPushButton;
+class QStandardItemModel;
+class TBevelPanel;
+class TPanelStatusBar;
+class TResizeBar;
+class TRowCanvas;
+class TWideProgressBar;
+
+class TMainForm;
+
+// The most recently created client window; cleared when that window goes.
+extern TMainForm* MainForm;
+
+// The speed of the latest transfer in KB/s, one value for every client window.
+extern double CurrentSpeed;
+
+class TMainForm : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit TMainForm(QWidget* AParent = nullptr);
+  ~TMainForm() override;
+
+  // ---- Controls ----
+  TBevelPanel* Panel1;
+  QLabel* Label1;
+  QLineEdit* FtpServerEdit;
+  QPushButton* ConnectButton;
+  QCheckBox* UsePassive;
+  QLabel* Label2;
+  QLabel* Label3;
+  QLineEdit* UserIDEdit;
+  QLineEdit* PasswordEdit;
+  QCheckBox* TraceCheckBox;
+  QLineEdit* arquivo;  // the file name for download and upload
+  QLineEdit* llocal;   // local folder prefix for downloads
+  TBevelPanel* Panel3;
+  QLineEdit* CurrentDirEdit;  // the remote folder
+  QPushButton* ChDirButton;
+  QPushButton* CreateDirButton;
+
+  TBevelPanel* CommandPanel;
+  QPushButton* DownloadButton;
+  QPushButton* UploadButton;
+  QPushButton* DeleteButton;
+  QPushButton* BackButton;
+  QPushButton* AbortButton;
+
+  QHeaderView* HeaderControl1;
+  QListWidget* DirectoryListBox;
+  TResizeBar* Splitter1;
+  QListWidget* DebugListBox;
+  TPanelStatusBar* StatusBar1;
+  TWideProgressBar* ProgressBar1;
+  QMenu* PopupMenu1;
+
+  // ---- Window state ----
+  bool AbortRequested = false;   // the next work event aborts the transfer
+  bool TransferRunning = false;  // from work begin to work end
+  // Remote size less the local copy's size, set by the download command; the
+  // progress maximum when a transfer announces no total.
+  int64_t ExpectedBytes = 0;
+  double TransferStartTime = 0;  // local time at work begin, days since 30 Dec 1899
+
+  // The column texts of listing row AIndex, taken from the parsed listing;
+  // none when the parsed listing has no entry at that index. Unset: no row
+  // has an entry.
+  std::function<std::optional<TListingColumns>(int AIndex)> ListingRow;
+
+  // ---- Command handlers (mainf.cpp). Each may throw; none catches. ----
+  void ConnectButtonClick(QObject* ASender = nullptr);
+  void DirectoryListBoxDblClick(QObject* ASender = nullptr);  // download
+  void UploadButtonClick(QObject* ASender = nullptr);
+  void DeleteButtonClick(QObject* ASender = nullptr);
+  void BackButtonClick(QObject* ASender = nullptr);
+  void ChDirButtonClick(QObject* ASender = nullptr);
+  void CreateDirButtonClick(QObject* ASender = nullptr);
+  void AbortButtonClick(QObject* ASender = nullptr);
+  void UsePassiveClick(QObject* ASender = nullptr);
+  void TraceCheckBoxClick(QObject* ASender = nullptr);
+  void FormCreate(QObject* ASender = nullptr);
+
+  // Enables or disables the commands: the command panel's buttons except
+  // AbortButton, every item of the listing's menu, ChDirButton and
+  // CreateDirButton.
+  void SetCommandsEnabled(bool AEnabled);
+  // Changes the remote folder (the text is passed on unchanged) and lists it.
+  void ChangeDirAndList(const QString& AFolder);
+  // Writes AValue under [Server] AKey into FtpHost.ini beside the executable.
+  void SaveHostSetting(const QString& AValue, const QString& AKey);
+
+  // Shows modally, maximised.
+  int ShowModal();
+
+  // ---- Display handlers (mainf_display.cpp). The network events call the
+  // Net* handlers directly; their exceptions pass back into the transfer. ----
+  void DirectoryListBoxDrawItem(TRowCanvas& ACanvas, int AIndex, const QRect& ARect, bool ASelected);
+  void HeaderControl1SectionResize();
+  void DirectoryListBoxClick(QObject* ASender = nullptr);
+  void DebugListBoxDrawItem(TRowCanvas& ACanvas, int AIndex, const QRect& ARect, bool ASelected);
+  void NetLogEvent1Received(const std::string& AData);
+  void NetLogEvent1Sent(const std::string& AData);
+  void NetFTP1Status(const std::string& AStatusText);
+  void NetFTP1Disconnected();
+  // AWorkMode: WorkModeRead or WorkModeWrite.
+  void NetFTP1WorkBegin(int AWorkMode, int64_t AWorkCountMax);
+  void NetFTP1Work(int AWorkMode, int64_t AWorkCount);
+  void NetFTP1WorkEnd(int AWorkMode);
+  // Adds APrefix + each line of AData to the trace list.
+  void AddTraceLines(const std::string& APrefix, const std::string& AData);
+
+ protected:
+  void keyPressEvent(QKeyEvent* AEvent) override;
+  void resizeEvent(QResizeEvent* AEvent) override;
+
+ private:
+  void CreatePanel1();
+  void CreateCommandPanel();
+  void CreateListsAndStatus();
+  void CreatePopupMenu();
+  void ConnectHandlers();
+  // Stacks the top panels, the header, the listing, the splitter, the trace
+  // list and the status bar, following the window's size.
+  void ArrangeControls();
+  void EnforceSectionMinimum(int ASection, int ANewSize);
+  void ShowDisconnectedState();
+  // Replaces the listing's lines; a first line that contains "total" goes.
+  void ShowListingLines(const std::vector<std::string>& ALines);
+  // Adds a line to the trace list and selects it, which scrolls it into view.
+  void AddTraceLine(const QString& ALine);
+  // The second status panel and the send-files window's message label.
+  void ShowStatusText(const QString& AText);
+  bool IsConnected() const;
+
+  QStandardItemModel* FHeaderModel;
+  std::vector<QAction*> FMenuItems;
+  int FTraceHeight = 170;
+  int FTraceHeightAtDragStart = 170;
+  int64_t FWorkStartMs = 0;
+};

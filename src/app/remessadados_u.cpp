@@ -1,0 +1,169 @@
+#include "remessadados_u.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <algorithm>
+
+#include "adLabelEdit.h"
+#include "appcontrols.h"
+#include "appdialogs.h"
+#include "mainf.h"
+
+Tf_remessadados* f_remessadados = nullptr;
+
+namespace {
+
+QFont BoldWindowFont() {
+  QFont Font = WindowFont();
+  Font.setBold(true);
+  return Font;
+}
+
+QPushButton* NewButton(QWidget* AParent, const char* AName, const QString& ACaption, int ALeft, int ATop,
+                       int AWidth, int AHeight) {
+  auto* Button = new QPushButton(ACaption, AParent);
+  Button->setObjectName(QString::fromLatin1(AName));
+  Button->setGeometry(ALeft, ATop, AWidth, AHeight);
+  Button->setFont(BoldWindowFont());
+  // Enter clicks the focused button; no button is the default one.
+  Button->setAutoDefault(true);
+  return Button;
+}
+
+void SetUpField(TadLabelEdit* AField, const char* AName, const QString& ACaption, int ACaptionWidth, int ATop) {
+  AField->setObjectName(QString::fromLatin1(AName));
+  AField->SetCharCase(lcLower);
+  TadBoundLabel* Caption = AField->LabelDefs();
+  Caption->SetCaption(ACaption);
+  Caption->setFont(BoldWindowFont());
+  Caption->resize(ACaptionWidth, 13);
+  AField->SetBounds(8, ATop, 436, 21);
+}
+
+}  // namespace
+
+Tf_remessadados::Tf_remessadados(QWidget* AParent) : QWidget(AParent) {
+  setObjectName(QStringLiteral("f_remessadados"));
+  setWindowTitle(QStringLiteral("REMESSA DADOS"));
+  setFont(WindowFont());
+  resize(463, 259);
+  if (const QScreen* Screen = QGuiApplication::primaryScreen())
+    move(Screen->availableGeometry().center() - rect().center());
+
+  empresa = new TadLabelEdit(this);
+  SetUpField(empresa, "empresa", QStringLiteral("EMPRESA"), 60, 24);
+  NOMEARQUIVO = new TadLabelEdit(this);
+  SetUpField(NOMEARQUIVO, "NOMEARQUIVO", QStringLiteral("NOME ARQUIVO"), 97, 64);
+  NOMEARQUIVO->setText(QStringLiteral("operacoes.exe"));
+
+  BitBtn2 = NewButton(this, "BitBtn2", QStringLiteral("&DOWNLOAD"), 8, 184, 105, 25);
+  BitBtn3 = NewButton(this, "BitBtn3", QStringLiteral("&UPLOAD"), 112, 184, 113, 25);
+  BitBtn4 = NewButton(this, "BitBtn4", QStringLiteral("&SAIR"), 328, 184, 113, 25);
+
+  mensagem = new QLabel(this);
+  mensagem->setObjectName(QStringLiteral("mensagem"));
+  QFont MessageFont = BoldWindowFont();
+  MessageFont.setPixelSize(16);
+  mensagem->setFont(MessageFont);
+  mensagem->move(8, 96);
+  SetMensagem(QStringLiteral("mensagem"));
+
+  ProgressBar1 = new TWideProgressBar(this);
+  ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+  ProgressBar1->setGeometry(8, 120, 436, 57);
+  ProgressBar1->SetMax(100);
+  ProgressBar1->SetPosition(0);
+
+  iniciacopia = NewButton(this, "iniciacopia", QStringLiteral("copia arquivos"), 704, 56, 169, 25);
+  iniciacopia->setFont(WindowFont());
+  iniciacopia->hide();
+  Button1 = NewButton(this, "Button1", QStringLiteral("Button1"), 304, 88, 75, 25);
+  Button1->setFont(WindowFont());
+  Button1->hide();
+
+  QWidget::setTabOrder(empresa, NOMEARQUIVO);
+  QWidget::setTabOrder(NOMEARQUIVO, BitBtn2);
+  QWidget::setTabOrder(BitBtn2, BitBtn3);
+  QWidget::setTabOrder(BitBtn3, BitBtn4);
+
+  const auto OnClick = [this](QPushButton* AButton, void (Tf_remessadados::*AHandler)(QObject*)) {
+    connect(AButton, &QPushButton::clicked, this,
+            [this, AButton, AHandler] { RunHandler([&] { (this->*AHandler)(AButton); }); });
+  };
+  OnClick(BitBtn2, &Tf_remessadados::BitBtn2Click);
+  OnClick(BitBtn3, &Tf_remessadados::BitBtn3Click);
+  OnClick(BitBtn4, &Tf_remessadados::BitBtn4Click);
+  OnClick(iniciacopia, &Tf_remessadados::iniciacopiaClick);
+  OnClick(Button1, &Tf_remessadados::Button1Click);
+}
+
+Tf_remessadados::~Tf_remessadados() {
+  FClientWindows.clear();
+  if (f_remessadados == this) f_remessadados = nullptr;
+}
+
+void Tf_remessadados::SetMensagem(const QString& AText) {
+  mensagem->setText(AText);
+  mensagem->adjustSize();
+}
+
+TMainForm* Tf_remessadados::NewClientWindow() {
+  FClientWindows.push_back(std::make_unique<TMainForm>());
+  MainForm = FClientWindows.back().get();
+  return MainForm;
+}
+
+void Tf_remessadados::FreeClientWindow(TMainForm* AWindow) {
+  const auto Found = std::find_if(FClientWindows.begin(), FClientWindows.end(),
+                                  [AWindow](const std::unique_ptr<TMainForm>& AOwned) { return AOwned.get() == AWindow; });
+  if (Found != FClientWindows.end()) FClientWindows.erase(Found);
+}
+
+void Tf_remessadados::closeEvent(QCloseEvent* AEvent) {
+  QWidget::closeEvent(AEvent);
+  // Closing this window in any way ends the program; a handler that is still
+  // running finishes first.
+  QCoreApplication::quit();
+}
+
+void Tf_remessadados::Transfer(QObject* ASender, bool ADownload) {
+  // A failure leaves here with the client window alive and this window open,
+  // so the user may correct the names and try again.
+  TMainForm* Client = NewClientWindow();
+  Client->arquivo->setText(NOMEARQUIVO->text());
+  Client->CurrentDirEdit->setText(QStringLiteral("/corvatec/") + empresa->text());
+  Client->ConnectButtonClick(ASender);
+  if (ADownload)
+    Client->DirectoryListBoxDblClick(ASender);
+  else
+    Client->UploadButtonClick(ASender);
+  FreeClientWindow(Client);
+  close();
+}
+
+void Tf_remessadados::BitBtn2Click(QObject* ASender) { Transfer(ASender, true); }
+
+void Tf_remessadados::BitBtn3Click(QObject* ASender) { Transfer(ASender, false); }
+
+void Tf_remessadados::BitBtn4Click(QObject*) { close(); }
+
+void Tf_remessadados::iniciacopiaClick(QObject*) {
+  SetMensagem(QStringLiteral("AGUARDE, COPIANDO ARQUIVOS..."));
+  TMainForm* Client = NewClientWindow();
+  Client->arquivo->setText(NOMEARQUIVO->text());
+  Client->CurrentDirEdit->setText(QStringLiteral("/public_ftp/") + empresa->text());
+  Client->ShowModal();
+  FreeClientWindow(Client);
+  close();
+}
+
+void Tf_remessadados::Button1Click(QObject*) {
+  TMainForm* Client = NewClientWindow();
+  Client->ShowModal();
+  FreeClientWindow(Client);
+}

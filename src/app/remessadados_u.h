@@ -1,0 +1,64 @@
+// The send-files window, the program's main window: it takes a company name
+// and a file name, and downloads that file from the company's folder on the
+// FTP server or uploads it there by driving a hidden client window. The
+// client window's status, work and disconnect handlers write into this
+// window's message label and progress bar.
+#pragma once
+
+#include <QWidget>
+#include <memory>
+#include <vector>
+
+class QLabel;
+class QPushButton;
+class TadLabelEdit;
+class TMainForm;
+class TWideProgressBar;
+
+class Tf_remessadados;
+
+// The send-files window, set at program start; cleared when it goes.
+extern Tf_remessadados* f_remessadados;
+
+class Tf_remessadados : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit Tf_remessadados(QWidget* AParent = nullptr);
+  ~Tf_remessadados() override;
+
+  TadLabelEdit* empresa;
+  TadLabelEdit* NOMEARQUIVO;
+  QPushButton* BitBtn2;  // DOWNLOAD
+  QPushButton* BitBtn3;  // UPLOAD
+  QPushButton* BitBtn4;  // SAIR
+  QLabel* mensagem;
+  TWideProgressBar* ProgressBar1;
+  QPushButton* iniciacopia;  // hidden
+  QPushButton* Button1;      // hidden
+
+  void BitBtn2Click(QObject* ASender = nullptr);
+  void BitBtn3Click(QObject* ASender = nullptr);
+  void BitBtn4Click(QObject* ASender = nullptr);
+  void iniciacopiaClick(QObject* ASender = nullptr);
+  void Button1Click(QObject* ASender = nullptr);
+
+  // Sets the message label's caption; the label takes the size of its text.
+  void SetMensagem(const QString& AText);
+
+  // A new hidden client window, stored in MainForm. The application keeps it
+  // until FreeClientWindow; one that a failure left behind lives on, as it
+  // was left, until the program ends.
+  TMainForm* NewClientWindow();
+  void FreeClientWindow(TMainForm* AWindow);
+  size_t ClientWindowCount() const { return FClientWindows.size(); }
+
+ protected:
+  void closeEvent(QCloseEvent* AEvent) override;
+
+ private:
+  // Download (true) or upload (false) of NOMEARQUIVO in the company's folder.
+  void Transfer(QObject* ASender, bool ADownload);
+
+  std::vector<std::unique_ptr<TMainForm>> FClientWindows;
+};
