@@ -79,33 +79,52 @@ void ScriptedConnection::Note(const std::string& read) {
 }
 
 std::string ScriptedConnection::ReadLine() {
-  size_t end;
-  while ((end = FPending.find('\n')) == std::string::npos) {
-    if (!Fill())
-      throw std::runtime_error("peer closed before the end of a line, got '" + FPending + "'");
-  }
-  return Take(end + 1);
+  return Reading([&] {
+    size_t end;
+    while ((end = FPending.find('\n')) == std::string::npos) {
+      if (!Fill())
+        throw std::runtime_error("peer closed before the end of a line, got '" + FPending + "'");
+    }
+    return Take(end + 1);
+  });
 }
 
 std::string ScriptedConnection::ReadBytes(size_t count) {
-  while (FPending.size() < count) {
-    if (!Fill())
-      throw std::runtime_error("peer closed after " + std::to_string(FPending.size()) + " of " +
-                               std::to_string(count) + " bytes: " + HexBytes(FPending));
-  }
-  return Take(count);
+  return Reading([&] {
+    while (FPending.size() < count) {
+      if (!Fill())
+        throw std::runtime_error("peer closed after " + std::to_string(FPending.size()) + " of " +
+                                 std::to_string(count) + " bytes: " + HexBytes(FPending));
+    }
+    return Take(count);
+  });
 }
 
 std::string ScriptedConnection::ReadSome() {
-  if (FPending.empty())
-    Fill();
-  return Take(FPending.size());
+  return Reading([&] {
+    if (FPending.empty())
+      Fill();
+    return Take(FPending.size());
+  });
 }
 
 std::string ScriptedConnection::ReadUntilEof() {
-  while (Fill()) {
+  return Reading([&] {
+    while (Fill()) {
+    }
+    return Take(FPending.size());
+  });
+}
+
+std::string ScriptedConnection::Reading(const std::function<std::string()>& read) {
+  try {
+    return read();
+  } catch (...) {
+    // A failed or interrupted read still shows what did arrive.
+    if (!FPending.empty())
+      Take(FPending.size());
+    throw;
   }
-  return Take(FPending.size());
 }
 
 void ScriptedConnection::ExpectEof() {

@@ -61,6 +61,7 @@ private:
   ScriptedConnection(ScriptedServer& server, int index, UniqueFd fd, std::shared_ptr<Record> record);
   bool Fill();  // one recv() into the pending buffer; false at EOF
   std::string Take(size_t count);
+  std::string Reading(const std::function<std::string()>& read);
   void Note(const std::string& read);
 
   ScriptedServer& FServer;
