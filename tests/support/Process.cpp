@@ -6,6 +6,9 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <poll.h>
 #include <stdexcept>
 #include <sys/prctl.h>
@@ -183,6 +186,37 @@ void RequireProgram(const std::string& path, const std::string& package) {
                              " (scripts/install-deps does)");
 }
 
+std::vector<pid_t> DescendantsOf(pid_t root) {
+  std::vector<std::pair<pid_t, pid_t>> parents;  // (pid, ppid) of living processes
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    std::string name = entry.path().filename();
+    if (name.find_first_not_of("0123456789") != std::string::npos)
+      continue;
+    std::ifstream stat(entry.path() / "stat");
+    std::string line;
+    if (!std::getline(stat, line) || line.rfind(')') == std::string::npos)
+      continue;
+    // "pid (comm) state ppid ...": comm may hold blanks and parentheses.
+    std::istringstream rest(line.substr(line.rfind(')') + 1));
+    char state = 0;
+    pid_t ppid = 0;
+    if (rest >> state >> ppid && state != 'Z')
+      parents.emplace_back(std::stoi(name), ppid);
+  }
+  std::vector<pid_t> found;
+  std::vector<pid_t> queue = {root};
+  while (!queue.empty()) {
+    pid_t parent = queue.back();
+    queue.pop_back();
+    for (const auto& [pid, ppid] : parents)
+      if (ppid == parent) {
+        found.push_back(pid);
+        queue.push_back(pid);
+      }
+  }
+  return found;
+}
+
 void ChildProcess::Start(const std::vector<std::string>& argv, const std::string& stdoutPath,
                          const std::string& stderrPath, const std::string& workingDir) {
   if (FPid > 0)
@@ -237,6 +271,10 @@ void ChildProcess::Stop(int graceMs) {
   if (FPid <= 0)
     return;
   if (Running()) {
+    // Servers like vsftpd put each session in a session of its own, outside
+    // the group; they are found through their parents while those still live.
+    for (pid_t pid : DescendantsOf(FPid))
+      ::kill(pid, SIGKILL);
     ::kill(-FPid, SIGTERM);
     Deadline grace(graceMs);
     while (Running() && !grace.Passed())

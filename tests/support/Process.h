@@ -34,10 +34,14 @@ std::string ExecutableDir();
 // Throws a clear error naming the program when path is not an executable file.
 void RequireProgram(const std::string& path, const std::string& package);
 
+// Every living (not zombie) process below pid, children first, from /proc.
+std::vector<pid_t> DescendantsOf(pid_t pid);
+
 // A long-running child in a process group of its own, with stdout and stderr
 // sent to files. It gets SIGKILL when the thread that started it ends, so a
-// crashed test leaves no server behind. Stop() (and the destructor) sends
-// SIGTERM to the whole group, then SIGKILL after a grace time, and reaps it.
+// crashed test leaves no server behind. Stop() (and the destructor) kills
+// what the child forked (also session processes that left its group), sends
+// SIGTERM to the whole group, SIGKILL after a grace time, and reaps it.
 class ChildProcess {
 public:
   ChildProcess() = default;

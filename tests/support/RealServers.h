@@ -31,6 +31,7 @@ public:
   // The server's stdout and stderr (and its own log file, if it has one).
   std::string Log() const;
   bool Running() { return FChild.Running(); }
+  pid_t Pid() const { return FChild.Pid(); }  // also the process group
   void Stop() { FChild.Stop(); }
   // The launcher's private folder (configuration, output files).
   const std::string& Dir() const { return FDir.Path(); }
