@@ -13,9 +13,9 @@
 
 namespace {
 
-// How long a dropped data connection waits for the client's "ABOR". A client
-// writes ABOR before it closes the data socket, so on loopback the line is
-// normally there already.
+// How long a data connection that broke off waits for the client's "ABOR". A
+// client writes ABOR before it closes the data socket, so on loopback the line
+// is normally there already; an upload that simply ended does not wait at all.
 constexpr int AbortGraceMs = 200;
 
 // Some clients put Telnet "interrupt process" and "synch" (IAC IP IAC DM)
@@ -90,11 +90,11 @@ void FtpSessionImpl::SendAbortReplies(const FtpTransferOptions& options) {
     SendReply(reply);
 }
 
-bool FtpSessionImpl::AbortFollows() {
+bool FtpSessionImpl::AbortFollows(int graceMs) {
   CloseData();
   if (ScanPendingLines() == ControlEvent::Abort)
     return true;
-  return WatchControl(AbortGraceMs) == ControlEvent::Abort;
+  return WatchControl(graceMs) == ControlEvent::Abort;
 }
 
 bool FtpSessionImpl::OpenData(const FtpTransferOptions& options, const FtpReply& preliminary) {
@@ -231,7 +231,7 @@ void FtpSessionImpl::Download(const FileEntry& file, int64_t start, const FtpTra
         sent += n;
       } else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
         // The client closed or reset the data connection before the end.
-        if (AbortFollows())
+        if (AbortFollows(AbortGraceMs))
           return SendAbortReplies(options);
         return SendReply(options.PeerClosedReply);
       }
@@ -293,12 +293,11 @@ FtpUpload FtpSessionImpl::Upload(const std::string& command, const std::string& 
         else if (options.DropDataAfter >= 0 && upload.Size >= options.DropDataAfter)
           end = End::Dropped;
       } else if (n == 0) {
-        CloseData();
-        if (AbortFollows())
+        if (AbortFollows(0))
           end = End::Abort;
         break;
       } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-        end = AbortFollows() ? End::Abort : End::PeerReset;
+        end = AbortFollows(AbortGraceMs) ? End::Abort : End::PeerReset;
       }
       continue;
     }

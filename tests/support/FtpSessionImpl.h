@@ -56,8 +56,9 @@ private:
   ControlEvent WatchControl(int ms);
   void CloseData(bool reset = false);
   void SendAbortReplies(const FtpTransferOptions& options);
-  // The client dropped the data connection: true when its "ABOR" follows at once.
-  bool AbortFollows();
+  // The data connection ended: true when the client's "ABOR" is there or
+  // follows within graceMs.
+  bool AbortFollows(int graceMs);
   void RecordUpload(FtpUpload upload, const std::string& bytes, bool complete);
   std::string ResolvePath(const std::string& name) const;
   FtpTransferOptions TransferOptions() const;

@@ -195,3 +195,38 @@ TEST(ScriptedFtpServer, ProxyLoginLinesAndQueuedReplies) {
   EXPECT_EQ(proxy.Commands()[0], "USER proxyuser");
   EXPECT_EQ(proxy.Commands()[3], "USER joe@ftp.remessa.invalid");
 }
+
+TEST(ScriptedFtpServer, ResumeAppendAndUniqueNames) {
+  ScriptedFtpServer ftp;
+  ftp.SetPatternFile("p.bin", 50000, 4);
+  ftp.SetFile("log.txt", "abc");
+  TempDir dir;
+  WriteFile(dir.File("p.bin"), PatternBytes(4, 0, 1000));
+  ProcessResult resumed = Curl({"-C", "-", ftp.Url("/p.bin"), "-o", dir.File("p.bin")});
+  ASSERT_EQ(resumed.ExitCode, 0) << resumed.Err;
+  EXPECT_EQ(FindPatternMismatch(dir.File("p.bin"), 50000, 4), -1);
+  Lines session = ftp.SessionCommands(0);
+  ASSERT_GE(session.size(), 3u);
+  EXPECT_EQ(session[session.size() - 3], "REST 1000");
+  EXPECT_EQ(session[session.size() - 2], "RETR p.bin");
+
+  WriteFile(dir.File("more.txt"), "def");
+  ProcessResult appended = Curl({"--append", "-T", dir.File("more.txt"), ftp.Url("/log.txt")});
+  ASSERT_EQ(appended.ExitCode, 0) << appended.Err;
+  EXPECT_EQ(ftp.FileBytes("log.txt"), "abcdef");
+
+  RawFtpClient client(ftp.Port());
+  client.ReadReply();
+  client.Login();
+  UniqueFd data = client.OpenPassive();
+  EXPECT_EQ(client.Command("STOU"), "150 FILE: stou-1");
+  SendAll(data.Get(), "unique");
+  data.Reset();
+  EXPECT_EQ(client.ReadReply(), "226 Transfer complete.");
+  auto uploads = ftp.Uploads();
+  ASSERT_EQ(uploads.size(), 2u);
+  EXPECT_EQ(uploads[0].Command, "APPE");
+  EXPECT_EQ(uploads[1].Command, "STOU");
+  EXPECT_EQ(uploads[1].Name, "stou-1");
+  EXPECT_EQ(ftp.FileBytes("stou-1"), "unique");
+}
