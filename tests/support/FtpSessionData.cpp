@@ -217,6 +217,8 @@ void FtpSessionImpl::Download(const FileEntry& file, int64_t start, const FtpTra
       CloseData();
       return SendReply(options.PeerClosedReply);
     }
+    if (p[2].revents != 0)
+      throw FtpSessionStopped{};
     if (p[0].revents != 0) {
       ControlEvent e = ReadControlDuringTransfer();
       if (e == ControlEvent::Abort)
@@ -235,10 +237,7 @@ void FtpSessionImpl::Download(const FileEntry& file, int64_t start, const FtpTra
           return SendAbortReplies(options);
         return SendReply(options.PeerClosedReply);
       }
-      continue;
     }
-    if (p[2].revents != 0)
-      throw FtpSessionStopped{};
   }
   CloseData();
   SendReply(options.Final);
@@ -272,6 +271,13 @@ FtpUpload FtpSessionImpl::Upload(const std::string& command, const std::string& 
       end = End::Stalled;
       break;
     }
+    if (p[2].revents != 0) {
+      CloseData();
+      upload.Sha256 = hash.HexDigest();
+      upload.Aborted = true;
+      RecordUpload(upload, bytes, false);
+      throw FtpSessionStopped{};
+    }
     if (p[0].revents != 0) {
       ControlEvent e = ReadControlDuringTransfer();
       if (e == ControlEvent::Abort)
@@ -299,14 +305,6 @@ FtpUpload FtpSessionImpl::Upload(const std::string& command, const std::string& 
       } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
         end = AbortFollows(AbortGraceMs) ? End::Abort : End::PeerReset;
       }
-      continue;
-    }
-    if (p[2].revents != 0) {
-      CloseData();
-      upload.Sha256 = hash.HexDigest();
-      upload.Aborted = true;
-      RecordUpload(upload, bytes, false);
-      throw FtpSessionStopped{};
     }
   }
   CloseData(end == End::Dropped && options.ResetData);

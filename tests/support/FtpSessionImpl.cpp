@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <poll.h>
 #include <stdexcept>
+#include <system_error>
 #include <sys/socket.h>
 
 namespace {
@@ -134,20 +135,25 @@ void FtpSessionImpl::SendReply(const FtpReply& reply) {
   if (cut)
     wire.resize(reply.CutAfterBytes);
   int byteDelay = reply.ByteDelayMs >= 0 ? reply.ByteDelayMs : globalDelay;
+  auto send = [&](std::string_view bytes) {
+    if (SendAllWithin(FControl.Get(), bytes, FServer.FTimeoutMs, FServer.FStop.Fd()))
+      return;
+    if (FServer.FStop.IsSignaled())
+      throw FtpSessionStopped{};
+    throw std::runtime_error("the client read no reply for " + std::to_string(FServer.FTimeoutMs) + " ms");
+  };
   try {
     if (byteDelay < 0) {
-      if (!SendAllWithin(FControl.Get(), wire, FServer.FTimeoutMs, FServer.FStop.Fd()))
-        throw FtpSessionStopped{};
+      send(wire);
     } else {
       for (char c : wire) {
-        if (!SendAllWithin(FControl.Get(), std::string_view(&c, 1), FServer.FTimeoutMs, FServer.FStop.Fd()))
-          throw FtpSessionStopped{};
+        send(std::string_view(&c, 1));
         pollfd p{FServer.FStop.Fd(), POLLIN, 0};
         if (byteDelay > 0 && ::poll(&p, 1, byteDelay) > 0)
           throw FtpSessionStopped{};
       }
     }
-  } catch (const std::runtime_error&) {
+  } catch (const std::system_error&) {
     FControl.Reset();  // the client is gone; the session ends
     return;
   }

@@ -9,14 +9,17 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <stdexcept>
+#include <system_error>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
 
+// std::system_error (a std::runtime_error) carries errno for callers that
+// tell a vanished peer apart from other failures.
 [[noreturn]] void ThrowErrno(const std::string& what) {
-  throw std::runtime_error(what + ": " + std::strerror(errno));
+  throw std::system_error(errno, std::generic_category(), what);
 }
 
 sockaddr_in MakeAddress(const std::string& host, int port) {

@@ -1,7 +1,8 @@
 // Small helpers over raw POSIX sockets for the test peers and for test code.
 // They deliberately do not use the project's own network stack: the peers built
 // on them are the independent side that checks it.
-// Every helper throws std::runtime_error with the failing call and errno text.
+// Every helper throws std::runtime_error with the failing call and errno text
+// (std::system_error, with the errno, when a system call failed).
 #pragma once
 
 #include <chrono>

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 #include <poll.h>
+#include <pthread.h>
 #include <stdexcept>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -59,6 +60,26 @@ std::string DescribeStatus(int status) {
   if (WIFSIGNALED(status))
     return "signal " + std::to_string(WTERMSIG(status));
   return "status " + std::to_string(status);
+}
+
+// A child that exits without reading its input must not kill the test with
+// SIGPIPE; the signal is blocked for this thread only and a pending one
+// taken back, so the process-wide handling stays as the code under test expects.
+ssize_t WriteWithoutSigpipe(int fd, std::string_view data) {
+  sigset_t pipeSet, old;
+  sigemptyset(&pipeSet);
+  sigaddset(&pipeSet, SIGPIPE);
+  ::pthread_sigmask(SIG_BLOCK, &pipeSet, &old);
+  ssize_t n = ::write(fd, data.data(), data.size());
+  int err = errno;
+  if (n < 0 && err == EPIPE) {
+    timespec zero{0, 0};
+    while (::sigtimedwait(&pipeSet, nullptr, &zero) < 0 && errno == EINTR) {
+    }
+  }
+  ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  errno = err;
+  return n;
 }
 
 void MakePipe(UniqueFd& readEnd, UniqueFd& writeEnd) {
@@ -150,7 +171,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const RunOptions&
         (i == 0 ? outRead : errRead).Reset();
     }
     if (p[2].revents != 0) {
-      ssize_t n = ::write(inWrite.Get(), input.data(), input.size());
+      ssize_t n = WriteWithoutSigpipe(inWrite.Get(), input);
       if (n > 0)
         input.remove_prefix(static_cast<size_t>(n));
       if (input.empty() || (n < 0 && errno != EAGAIN && errno != EINTR))

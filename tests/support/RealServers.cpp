@@ -59,11 +59,15 @@ bool ServerProcess::Launch(const std::vector<std::string>& argv, const std::func
   for (;;) {
     if (!FChild.Running())
       return false;
-    if (ready()) {
-      if (!FChild.Running())
-        return false;  // another process answered on that port
-      return true;
+    bool answered;
+    try {
+      answered = ready();
+    } catch (const std::exception& e) {
+      FChild.Stop();
+      Fail(std::string("answered wrongly: ") + e.what());
     }
+    if (answered)
+      return FChild.Running();  // false: another process answered on that port
     if (deadline.Passed()) {
       FChild.Stop();
       Fail("not ready after " + std::to_string(timeoutMs) + " ms");
@@ -80,13 +84,12 @@ void ServerProcess::LaunchOnFreePort(const std::function<std::vector<std::string
       FPort = port;
       return;
     }
+    // Most likely another process took the port meanwhile. vsftpd says
+    // nothing then (it just exits with 2), so every early exit gets another try.
     std::string exitText = FChild.ExitText();
-    std::string log = Log();
     FChild.Stop();
-    // Only a lost race for the port is worth another try.
-    bool portTaken = log.find("in use") != std::string::npos || log.find("bind") != std::string::npos;
-    if (!portTaken || attempt == LaunchTries)
-      Fail("exited during start-up (" + exitText + ")");
+    if (attempt == LaunchTries)
+      Fail("exited during start-up (" + exitText + ") " + std::to_string(LaunchTries) + " times");
   }
 }
 

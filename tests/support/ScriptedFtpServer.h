@@ -11,7 +11,10 @@
 // Each control connection runs a session on its own thread. Every line the
 // client sends is recorded exactly, without its CR LF. A reply is looked up in
 // this order: a queued reply for the verb, a handler, a fixed reply, the
-// built-in behaviour (see the .cpp for the default texts). Built in: USER PASS
+// built-in behaviour (texts in FtpSessionImpl.cpp::RunDefault). A queued or
+// fixed reply replaces the built-in behaviour entirely: SetReply("PASV", ...)
+// opens no listener, so change the 227 text with SetPasvOptions or
+// SetPasvReply instead. Built in: USER PASS
 // ACCT TYPE SYST PWD CWD CDUP MKD RMD DELE RNFR RNTO SIZE MDTM REST PASV PORT
 // LIST NLST RETR STOR APPE STOU ABOR NOOP FEAT OPTS SITE OPEN HELP MODE STRU
 // QUIT; anything else gets "500 Unknown command.".

@@ -168,11 +168,11 @@ void ScriptedConnection::RelayTo(UniqueFd target) {
         continue;
       throw std::runtime_error("relay poll failed");
     }
-    bool moved = false;
+    if (p[2].revents != 0)
+      throw ScriptStopped{};
     for (int i = 0; i < 2; ++i) {
       if (!open[i] || p[i].revents == 0)
         continue;
-      moved = true;
       ssize_t n = ::recv(from[i], buffer, sizeof buffer, 0);
       if (n > 0) {
         try {
@@ -187,8 +187,6 @@ void ScriptedConnection::RelayTo(UniqueFd target) {
       open[i] = false;
       ::shutdown(to[i], SHUT_WR);
     }
-    if (!moved && p[2].revents != 0)
-      throw ScriptStopped{};
   }
   FFd.Reset();
 }

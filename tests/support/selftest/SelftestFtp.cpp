@@ -230,3 +230,78 @@ TEST(ScriptedFtpServer, ResumeAppendAndUniqueNames) {
   EXPECT_EQ(uploads[1].Name, "stou-1");
   EXPECT_EQ(ftp.FileBytes("stou-1"), "unique");
 }
+
+TEST(ScriptedFtpServer, ReplyFormsDeferredCommandsAndPromptStop) {
+  ScriptedFtpServer ftp;
+  ftp.SetPatternFile("big.bin", 65536);
+  ftp.SetReply("NOOP", FtpReply::Raw("200 bare LF\n"));
+  ftp.SetReply("SYST", FtpReply("215 UNIX Type: L8").Delay(100));
+  ftp.SetPasvReply([](int port) { return "227 Entering Passive Mode " + FtpHostPortText("127.0.0.1", port); });
+  FtpTransferOptions slow;
+  slow.ChunkSize = 1024;
+  slow.ChunkPauseMs = 10;
+  slow.AcceptBeforePreliminary = true;
+  ftp.SetTransferOptions(slow);
+
+  RawFtpClient client(ftp.Port());
+  client.ReadReply();
+  SendAll(client.Fd(), "NOOP\r\n");
+  EXPECT_EQ(ReceiveLine(client.Fd()), "200 bare LF\n");
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(client.Command("SYST"), "215 UNIX Type: L8");
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(90));
+
+  std::string pasv = client.Command("PASV");
+  ASSERT_EQ(pasv.find('('), std::string::npos) << pasv;
+  HostPort address = ParseFtpHostPort(pasv.substr(pasv.rfind(' ') + 1));
+  client.Send("RETR big.bin");
+  // The preliminary reply waits for the data connection.
+  EXPECT_FALSE(WaitReadable(client.Fd(), 100));
+  UniqueFd data = ConnectTcp(address.Host, address.Port);
+  EXPECT_EQ(client.ReadReply(), "150 Opening BINARY mode data connection.");
+  ReceiveExactly(data.Get(), 2048);
+  // A command in the middle of the transfer is answered after it.
+  client.Send("PWD");
+  ASSERT_TRUE(ftp.WaitForCommand("PWD"));
+  std::string rest = ReceiveAll(data.Get(), 30000);
+  EXPECT_EQ(rest.size(), 65536u - 2048);
+  EXPECT_EQ(client.ReadReply(), "226 Transfer complete.");
+  EXPECT_EQ(client.ReadReply(), "257 \"/\" is the current directory");
+
+  // Stop during a slow transfer returns at once.
+  data = ConnectTcp(address.Host, ParseFtpHostPort(client.Command("PASV").substr(27)).Port);
+  client.Send("RETR big.bin");
+  EXPECT_EQ(client.ReadReply(), "150 Opening BINARY mode data connection.");
+  ReceiveExactly(data.Get(), 1024);
+  start = std::chrono::steady_clock::now();
+  ftp.Stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  EXPECT_EQ(ftp.ErrorText(), "");
+}
+
+TEST(ScriptedFtpServer, UploadResetAndDroppedDownloadWithReset) {
+  ScriptedFtpServer ftp;
+  ftp.SetFile("f.bin", std::string(100000, 'x'));
+  FtpTransferOptions options;
+  options.DropDataAfter = 10;
+  options.ResetData = true;
+  options.Final = "451 Local error.";
+  ftp.SetTransferOptions(options);
+  RawFtpClient client(ftp.Port());
+  client.ReadReply();
+  UniqueFd data = client.OpenPassive();
+  EXPECT_EQ(client.Command("RETR f.bin"), "150 Opening BINARY mode data connection.");
+  EXPECT_EQ(client.ReadReply(), "451 Local error.");
+  std::string got;
+  EXPECT_THROW(got = ReceiveAll(data.Get()), std::system_error);  // reset after 10 bytes
+
+  data = client.OpenPassive();
+  EXPECT_EQ(client.Command("STOR u.bin"), "150 Opening BINARY mode data connection.");
+  SendAll(data.Get(), "12345");
+  ASSERT_TRUE(ftp.WaitForCommand("STOR"));
+  SetLingerZero(data.Get());
+  data.Reset();
+  EXPECT_EQ(client.ReadReply(), "426 Failure writing network stream.");
+  ASSERT_EQ(ftp.Uploads().size(), 1u);
+  EXPECT_TRUE(ftp.Uploads()[0].Aborted);
+}
