@@ -11,13 +11,13 @@
 // Each control connection runs a session on its own thread. Every line the
 // client sends is recorded exactly, without its CR LF. A reply is looked up in
 // this order: a queued reply for the verb, a handler, a fixed reply, the
-// built-in behaviour (texts in FtpSessionImpl.cpp::RunDefault). A queued or
+// built-in behaviour (texts in FtpSessionImpl.cpp, RunDefault). A queued or
 // fixed reply replaces the built-in behaviour entirely: SetReply("PASV", ...)
 // opens no listener, so change the 227 text with SetPasvOptions or
-// SetPasvReply instead. Built in: USER PASS
-// ACCT TYPE SYST PWD CWD CDUP MKD RMD DELE RNFR RNTO SIZE MDTM REST PASV PORT
-// LIST NLST RETR STOR APPE STOU ABOR NOOP FEAT OPTS SITE OPEN HELP MODE STRU
-// QUIT; anything else gets "500 Unknown command.".
+// SetPasvReply instead. Built in: USER PASS ACCT TYPE SYST PWD CWD CDUP MKD
+// RMD DELE RNFR RNTO SIZE MDTM REST PASV PORT LIST NLST RETR STOR APPE STOU
+// ABOR NOOP FEAT OPTS SITE OPEN HELP MODE STRU QUIT; anything else gets
+// "500 Unknown command.".
 //
 // Data connections are real: PASV opens a listener on 127.0.0.1:0 and
 // announces it, PORT makes the server connect to the client's address. While a
