@@ -221,14 +221,14 @@ void EnsureSystemUser(const std::string& user, const std::string& password) {
     throw std::runtime_error("creating the system user '" + user + "' needs root");
   if (!::getpwnam(user.c_str())) {
     ProcessResult added =
-        RunProcess({"useradd", "--system", "--no-create-home", "--shell", "/usr/sbin/nologin", user});
+        RunProcess({"/usr/sbin/useradd", "--system", "--no-create-home", "--shell", "/usr/sbin/nologin", user});
     // Exit 9: another test created it meanwhile.
     if (added.ExitCode != 0 && added.ExitCode != 9)
       throw std::runtime_error("useradd " + user + " failed (" + added.Describe() + "): " + added.Err);
   }
   RunOptions input;
   input.Input = user + ":" + password + "\n";
-  ProcessResult changed = RunProcess({"chpasswd"}, input);
+  ProcessResult changed = RunProcess({"/usr/sbin/chpasswd"}, input);
   if (changed.ExitCode != 0)
     throw std::runtime_error("chpasswd for " + user + " failed (" + changed.Describe() + "): " + changed.Err);
 }
