@@ -60,9 +60,9 @@ void TNetConnectThread::Join() {
 
 TNetIOHandlerSocket::TNetIOHandlerSocket(TNetBaseComponent* AOwner) : TNetIOHandler(AOwner) {}
 
+// A referenced settings object learns of the end through the base destructor.
 TNetIOHandlerSocket::~TNetIOHandlerSocket() {
   CloseHandler();
-  if (FSocksInfo && FSocksInfo != FInternalSocks.get()) FSocksInfo->RemoveFreeNotification(this);
   FSocksInfo = nullptr;
   FInternalSocks.reset();
 }
@@ -88,22 +88,23 @@ TNetSocksInfo* TNetIOHandlerSocket::SocksInfo() {
   return FSocksInfo;
 }
 
+// The free-notification link with a referenced object is shared with that
+// object's reference to this handler (see TNetSocksInfo::SetIOHandler), so it
+// is never removed here: a dropped object only stops pointing at this handler.
 void TNetIOHandlerSocket::SetSocksInfo(TNetSocksInfo* AValue) {
   const bool external = FSocksInfo && FSocksInfo != FInternalSocks.get();
+  if (external && FSocksInfo != AValue && FSocksInfo->IOHandler() == this) FSocksInfo->SetIOHandler(nullptr);
   if (AValue && AValue->Owner()) {
     // A component placed somewhere else: refer to it until it is destroyed.
-    if (external && FSocksInfo != AValue) FSocksInfo->RemoveFreeNotification(this);
     FInternalSocks.reset();
     FSocksInfo = AValue;
     AValue->FreeNotification(this);
   } else if (AValue) {
     // An owner-less object: take a copy of its settings.
-    if (external) FSocksInfo->RemoveFreeNotification(this);
     if (!FInternalSocks) FInternalSocks = std::make_unique<TNetSocksInfo>();
     if (AValue != FInternalSocks.get()) FInternalSocks->Assign(*AValue);
     FSocksInfo = FInternalSocks.get();
   } else {
-    if (external) FSocksInfo->RemoveFreeNotification(this);
     FSocksInfo = nullptr;
     FInternalSocks.reset();
     return;

@@ -22,11 +22,14 @@ void CheckFieldLength(const std::string& Value, const char* What) {
 
 TNetSocksInfo::TNetSocksInfo(TNetBaseComponent* AOwner) : TNetComponent(AOwner) {}
 
-TNetSocksInfo::~TNetSocksInfo() { SetIOHandler(nullptr); }
+// The base destructor tells the handler, which then forgets these settings.
+TNetSocksInfo::~TNetSocksInfo() = default;
 
+// The handler may refer to this object too (as the settings it uses), and
+// both references share one free-notification link. The link therefore stays
+// until one of the two is destroyed; each side's Notification checks which of
+// its references is gone.
 void TNetSocksInfo::SetIOHandler(TNetIOHandler* AValue) {
-  if (AValue == FIOHandler) return;
-  if (FIOHandler) FIOHandler->RemoveFreeNotification(this);
   FIOHandler = AValue;
   if (FIOHandler) FIOHandler->FreeNotification(this);
 }
