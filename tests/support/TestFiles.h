@@ -39,4 +39,6 @@ void WriteSparseFile(const std::string& path, int64_t size, std::string_view tai
 void WriteFile(const std::string& path, std::string_view bytes);
 std::string ReadFile(const std::string& path);
 int64_t FileSize(const std::string& path);
-bool FileExists(const std::string& path);
+// Any kind of file. Not named FileExists: the stack has its own (regular
+// files only), and a test that links both libraries would not link.
+bool PathExists(const std::string& path);
