@@ -180,6 +180,9 @@ void TNetIOHandlerSocket::ConnectTo(const std::string& AHost, int32_t APort, con
     stack.CheckSocketResult(FSocketHandle->ConnectPeer(Id_PF_INET4));
   }
 
+  // The settings may be shared with another handler that took them later;
+  // the handshake belongs on this link.
+  socks->SetIOHandler(this);
   socks->NegotiateProxy(AHost, APort);
 }
 

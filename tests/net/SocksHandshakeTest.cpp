@@ -355,3 +355,32 @@ TEST(SocksHandshake, OverlongFieldsRefusedBeforeSending) {
   EXPECT_EQ(proxy.Reads(0).at(1), auth);
   EXPECT_EQ(proxy.Reads(0).at(2), connect);
 }
+
+// One settings component placed on a window and given to two handlers: the
+// handshake runs over the handler that connects, not over the one that took
+// the settings last.
+TEST(SocksHandshake, SharedSettingsNegotiateOverTheConnectingHandler) {
+  class TWindowStub : public TNetComponent {};
+  TWindowStub window;
+  auto* shared = window.CreateComponent<TNetSocksInfo>();
+  ScriptedSocksProxy proxy;
+  ScriptedServer server(std::vector<ScriptedServer::Handler>{Script().Send("220 first\r\n"),
+                                                             Script().Send("220 second\r\n")});
+  shared->Version = svSocks5;
+  shared->Host = "127.0.0.1";
+  shared->Port = proxy.Port();
+
+  TNetTCPClient first, second;
+  for (TNetTCPClient* client : {&first, &second}) {
+    auto* handler = client->CreateComponent<TNetIOHandlerSocket>();
+    client->SetIOHandler(handler);
+    handler->SetSocksInfo(shared);
+    client->Host = "127.0.0.1";
+    client->Port = server.Port();
+  }
+  first.OpenConnection();
+  EXPECT_EQ(first.ReadLine(), "220 first");
+  second.OpenConnection();
+  EXPECT_EQ(second.ReadLine(), "220 second");
+  ASSERT_TRUE(proxy.WaitForRequests(2));
+}
