@@ -18,6 +18,15 @@ void CheckFieldLength(const std::string& Value, const char* What) {
     throw ENetSocksError(FormatMessage("The SOCKS %s is longer than 255 bytes.", {What}));
 }
 
+// SOCKS 4 ends its user id and the 4A host name with a zero byte; one inside
+// the value would end the field early and pass the rest off as the next field
+// (a user id "a\0evil.example" would name the host).
+void CheckZeroTerminatedField(const std::string& Value, const char* What) {
+  CheckFieldLength(Value, What);
+  if (Value.find('\0') != std::string::npos)
+    throw ENetSocksError(FormatMessage("The SOCKS %s must not contain a zero byte.", {What}));
+}
+
 }  // namespace
 
 TNetSocksInfo::TNetSocksInfo(TNetBaseComponent* AOwner) : TNetComponent(AOwner) {}
@@ -88,8 +97,8 @@ void TNetSocksInfo::ReceiveAll(void* Buffer, int32_t Count) {
 }
 
 void TNetSocksInfo::NegotiateSocks4(const std::string& AHost, int32_t APort) {
-  CheckFieldLength(Username, "user name");
-  if (Version == svSocks4A) CheckFieldLength(AHost, "host name");
+  CheckZeroTerminatedField(Username, "user name");
+  if (Version == svSocks4A) CheckZeroTerminatedField(AHost, "host name");
   TNetStack& stack = *StackInstance;
 
   std::string request;

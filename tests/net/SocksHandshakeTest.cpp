@@ -332,6 +332,27 @@ TEST(SocksHandshake, OverlongFieldsRefusedBeforeSending) {
     EXPECT_EQ(proxy.ErrorText(), "");
     EXPECT_EQ(proxy.Received(0), "");
   }
+  // SOCKS 4 ends its user id and the 4A host name with a zero byte: one
+  // inside would let the rest pass as a host name or as application data.
+  const std::vector<Case> zeroCases = {
+      {svSocks4A, "ftp.example.invalid", "a\0evil.example"s, "", "The SOCKS user name must not contain a zero byte."},
+      {svSocks4, "127.0.0.1", "a\0b"s, "", "The SOCKS user name must not contain a zero byte."},
+      {svSocks4A, "good.example\0evil.example"s, "", "", "The SOCKS host name must not contain a zero byte."},
+  };
+  for (const Case& k : zeroCases) {
+    SCOPED_TRACE(k.text);
+    ScriptedServer proxy(Script().ExpectEof());
+    ProxiedClient c(k.version, proxy.Port(), k.host, 21);
+    c.socks->Username = k.user;
+    const Failure f = ConnectFailure(c);
+    ASSERT_NE(f.type, nullptr);
+    EXPECT_TRUE(f.socksFamily);
+    EXPECT_EQ(f.text, k.text);
+    ASSERT_TRUE(proxy.WaitForConnections(1));
+    ASSERT_TRUE(proxy.WaitDone());
+    EXPECT_EQ(proxy.Received(0), "");
+  }
+
   // Exactly 255 bytes of each: sent behind the length 255.
   const std::string name255(255, 'h');
   const std::string user255(255, 'u');
