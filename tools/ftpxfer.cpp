@@ -9,6 +9,19 @@
 // [--append]; list [DIR]; nlst [DIR]; size NAME; pwd; cd DIR; mkdir NAME;
 // rmdir NAME; delete NAME; raw "COMMAND"; parse-listing FILE.
 //
+// A SOCKS proxy: --socks4 HOST:PORT, --socks4a HOST:PORT or --socks5
+// HOST:PORT, with --socks-user U (the SOCKS 4 user id; for SOCKS 5 it, or
+// --socks-password W, asks for user name and password authentication). The
+// settings sit on a socket I/O handler that ftpxfer gives the client before
+// OpenSession: a handler set from outside is the client's for good
+// (CloseConnection frees only one the client made itself), and every
+// passive data connection copies its settings and goes through the same
+// proxy to the same destination.
+// An FTP proxy: --proxy-type KIND (fpcmNone, fpcmUserSite, fpcmSite,
+// fpcmOpen, fpcmUserPass, fpcmTransparent, fpcmHttpProxyWithFtp)
+// --proxy-host H --proxy-port P --proxy-user U --proxy-password W, copied
+// into the client's ProxySettings; --host and --port still name the server.
+//
 // Status texts and progress go to standard error unless --quiet. Exit status
 // 0 on success; on a failure the exception's class name and message go to
 // standard error and the exit status is 1 (2 for a usage error).
@@ -43,17 +56,36 @@ struct Options {
   bool resume = false;
   bool overwrite = false;
   bool append = false;
+  TSocksVersion socksVersion = svNoSocks;
+  std::string socksHost;
+  int32_t socksPort = 0;
+  std::string socksUser;
+  std::string socksPassword;
+  TNetFtpProxySettings ftpProxy;
   std::vector<std::string> words;  // the command and its arguments
 };
 
 [[noreturn]] void Usage(const std::string& problem) {
   std::cerr << "ftpxfer: " << problem << "\n"
             << "usage: ftpxfer [--host H] [--port P] [--user U] [--password W] [--active] [--ascii]\n"
-            << "               [--recv-buffer N] [--send-buffer N] [--quiet] [--format] COMMAND [ARGS]\n"
+            << "               [--recv-buffer N] [--send-buffer N] [--quiet] [--format]\n"
+            << "               [--socks4 | --socks4a | --socks5 HOST:PORT] [--socks-user U] [--socks-password W]\n"
+            << "               [--proxy-type KIND] [--proxy-host H] [--proxy-port P] [--proxy-user U]\n"
+            << "               [--proxy-password W] COMMAND [ARGS]\n"
             << "commands: get REMOTE LOCAL [--resume] [--overwrite] | put LOCAL REMOTE [--append] |\n"
             << "          list [DIR] | nlst [DIR] | size NAME | pwd | cd DIR | mkdir NAME | rmdir NAME |\n"
             << "          delete NAME | raw \"COMMAND\" | parse-listing FILE\n";
   std::exit(2);
+}
+
+const char* const kProxyTypeNames[] = {"fpcmNone",     "fpcmUserSite",    "fpcmSite",
+                                       "fpcmOpen",     "fpcmUserPass",    "fpcmTransparent",
+                                       "fpcmHttpProxyWithFtp"};
+
+TNetFtpProxyType ProxyTypeNamed(const std::string& AName) {
+  for (int i = 0; i <= fpcmHttpProxyWithFtp; ++i)
+    if (AName == kProxyTypeNames[i]) return static_cast<TNetFtpProxyType>(i);
+  Usage("unknown proxy type " + AName);
 }
 
 Options Parse(int argc, char** argv) {
@@ -67,6 +99,15 @@ Options Parse(int argc, char** argv) {
     int32_t n;
     if (!TryStrToInt(text, n)) Usage("not a number: " + text);
     return n;
+  };
+  // HOST:PORT, split at the last colon.
+  auto socks = [&](int& i, TSocksVersion AVersion) {
+    const std::string text = value(i);
+    const size_t colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0 || !TryStrToInt(text.substr(colon + 1), o.socksPort))
+      Usage("not HOST:PORT: " + text);
+    o.socksHost = text.substr(0, colon);
+    o.socksVersion = AVersion;
   };
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -83,6 +124,16 @@ Options Parse(int argc, char** argv) {
     else if (a == "--resume") o.resume = true;
     else if (a == "--overwrite") o.overwrite = true;
     else if (a == "--append") o.append = true;
+    else if (a == "--socks4") socks(i, svSocks4);
+    else if (a == "--socks4a") socks(i, svSocks4A);
+    else if (a == "--socks5") socks(i, svSocks5);
+    else if (a == "--socks-user") o.socksUser = value(i);
+    else if (a == "--socks-password") o.socksPassword = value(i);
+    else if (a == "--proxy-type") o.ftpProxy.ProxyType = ProxyTypeNamed(value(i));
+    else if (a == "--proxy-host") o.ftpProxy.Host = value(i);
+    else if (a == "--proxy-port") o.ftpProxy.Port = number(i);
+    else if (a == "--proxy-user") o.ftpProxy.UserName = value(i);
+    else if (a == "--proxy-password") o.ftpProxy.Password = value(i);
     else if (a.size() > 2 && a.compare(0, 2, "--") == 0) Usage("unknown option " + a);
     else o.words.push_back(a);
   }
@@ -155,6 +206,19 @@ int Run(const Options& o) {
     ftp.OnWorkBegin = [&](TNetBaseComponent*, TWorkMode, int64_t max) { progress.Begin(max); };
     ftp.OnWork = [&](TNetBaseComponent*, TWorkMode, int64_t count) { progress.Work(count); };
     ftp.OnWorkEnd = [&](TNetBaseComponent*, TWorkMode) { progress.End(); };
+  }
+  ftp.SetProxySettings(o.ftpProxy);
+  if (o.socksVersion != svNoSocks) {
+    auto* handler = ftp.CreateComponent<TNetIOHandlerSocket>();
+    handler->OnStatus = ftp.OnStatus;  // "Resolving ..." and "Connecting to ..." come from the handler
+    ftp.SetIOHandler(handler);
+    TNetSocksInfo& socks = *handler->SocksInfo();
+    socks.Version = o.socksVersion;
+    socks.Host = o.socksHost;
+    socks.Port = o.socksPort;
+    socks.Username = o.socksUser;
+    socks.Password = o.socksPassword;
+    if (!o.socksUser.empty() || !o.socksPassword.empty()) socks.Authentication = saUsernamePassword;
   }
 
   ftp.OpenSession(true, DefaultTimeLimit);
