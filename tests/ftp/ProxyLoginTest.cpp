@@ -21,8 +21,8 @@ using Lines = std::vector<std::string>;
 const char* const kServer = "ftp.example.invalid";
 constexpr int kServerPort = 2121;
 
-void Configure(TNetFTP& AFtp, const ScriptedFtpServer& AProxy, TNetFtpProxyType AType, const std::string& AProxyUser = "",
-           const std::string& AProxyPassword = "") {
+void Configure(TNetFTP& AFtp, const ScriptedFtpServer& AProxy, TNetFtpProxyType AType,
+               const std::string& AProxyUser = "", const std::string& AProxyPassword = "") {
   AFtp.Host = kServer;
   AFtp.Port = kServerPort;
   AFtp.Username = "u";
