@@ -376,6 +376,7 @@ void TMainForm::SetCommandsEnabled(bool AEnabled) {
 }
 
 void TMainForm::ChangeDirAndList(const QString& AFolder) {
+  const TRunningCommand Running(FCommandDepth);
   TStringList Lines;
   SetCommandsEnabled(false);
   const auto Enable = qScopeGuard([this] { SetCommandsEnabled(true); });
@@ -409,6 +410,18 @@ void TMainForm::ShowDisconnectedState() {
   ConnectButton->setDefault(true);
 }
 
+void TMainForm::CloseUnderRunningCommand() {
+  // What Quit does, except that the connection keeps its I/O handler: the
+  // command beneath this handler is blocked in a wait on it, and freeing it
+  // would pull it away under that wait. The closed socket ends the wait with
+  // an error; the next connect opens the same handler again.
+  NetFTP1->WriteLine("QUIT");
+  NetFTP1->ReportStatus(hsDisconnecting);
+  NetFTP1->DropSocket();
+  NetFTP1->FireDisconnected();
+  NetFTP1->ReportStatus(hsDisconnected);
+}
+
 // ---- Command handlers ----
 
 void TMainForm::ConnectButtonClick(QObject*) {
@@ -422,7 +435,10 @@ void TMainForm::ConnectButtonClick(QObject*) {
   if (IsConnected()) {
     const auto Reset = qScopeGuard([this] { ShowDisconnectedState(); });
     if (TransferRunning) NetFTP1->AbortTransfer();
-    NetFTP1->Quit();
+    if (FCommandDepth > 0)
+      CloseUnderRunningCommand();
+    else
+      NetFTP1->Quit();
     return;
   }
 
@@ -433,6 +449,7 @@ void TMainForm::ConnectButtonClick(QObject*) {
       ConnectButton->setDefault(false);
     }
   });
+  const TRunningCommand Running(FCommandDepth);
   // The port stays what it is (the FTP default).
   NetFTP1->Username = ToNetText(UserIDEdit->text());
   NetFTP1->Password = ToNetText(PasswordEdit->text());
@@ -446,6 +463,7 @@ void TMainForm::ConnectButtonClick(QObject*) {
 void TMainForm::DirectoryListBoxDblClick(QObject*) {
   // Downloads the file named in arquivo; the listing's selection plays no part.
   if (!IsConnected()) return;
+  const TRunningCommand Running(FCommandDepth);
   const QString Name = arquivo->text();
   SetCommandsEnabled(false);
   const auto Enable = qScopeGuard([this] { SetCommandsEnabled(true); });
@@ -467,6 +485,7 @@ void TMainForm::DirectoryListBoxDblClick(QObject*) {
 
 void TMainForm::UploadButtonClick(QObject*) {
   if (!IsConnected()) return;
+  const TRunningCommand Running(FCommandDepth);
   SetCommandsEnabled(false);
   const auto Enable = qScopeGuard([this] { SetCommandsEnabled(true); });
   NetFTP1->SetTransferType(ftBinary);
@@ -478,6 +497,7 @@ void TMainForm::UploadButtonClick(QObject*) {
 
 void TMainForm::DeleteButtonClick(QObject*) {
   if (!IsConnected()) return;
+  const TRunningCommand Running(FCommandDepth);
   // No selected row (-1) fails the lookup before anything is sent. The entry
   // is copied: the listing that follows replaces it.
   const TNetFTPListItem& Entry = NetFTP1->ParsedListing().Items(DirectoryListBox->currentRow());
@@ -506,6 +526,7 @@ void TMainForm::ChDirButtonClick(QObject*) {
 void TMainForm::CreateDirButtonClick(QObject*) {
   const QString Name = InputBox(QStringLiteral("Make new directory"), QStringLiteral("Name"), QString());
   if (Name.isEmpty()) return;
+  const TRunningCommand Running(FCommandDepth);
   SetCommandsEnabled(false);
   const auto Enable = qScopeGuard([this] { SetCommandsEnabled(true); });
   NetFTP1->MakeDirectory(ToNetText(Name));

@@ -162,6 +162,8 @@ class TMainForm : public QDialog {
   void ArrangeControls();
   void EnforceSectionMinimum(int ASection, int ANewSize);
   void ShowDisconnectedState();
+  // Disconnects while a command of this window is blocked on the connection.
+  void CloseUnderRunningCommand();
   // Replaces the listing's lines; a first line that contains "total" goes.
   void ShowListingLines(const std::vector<std::string>& ALines);
   // Adds a line to the trace list and selects it, which scrolls it into view.
@@ -169,6 +171,19 @@ class TMainForm : public QDialog {
   // The second status panel and the send-files window's message label.
   void ShowStatusText(const QString& AText);
   bool IsConnected();
+
+  // Marks a command of this window as running on NetFTP1 while it lives.
+  class TRunningCommand {
+   public:
+    explicit TRunningCommand(int& ADepth) : FDepth(ADepth) { ++FDepth; }
+    ~TRunningCommand() { --FDepth; }
+    TRunningCommand(const TRunningCommand&) = delete;
+    TRunningCommand& operator=(const TRunningCommand&) = delete;
+
+   private:
+    int& FDepth;
+  };
+  int FCommandDepth = 0;  // commands of this window running on NetFTP1, nested ones included
 
   QStandardItemModel* FHeaderModel;
   std::vector<QAction*> FMenuItems;

@@ -8,12 +8,16 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "RealServers.h"
 #include "TestFiles.h"
 
 class TMainForm;
+
+// Failures show texts as texts.
+inline void PrintTo(const QString& AText, std::ostream* AStream) { *AStream << '"' << AText.toStdString() << '"'; }
 
 class AppFtpTest : public testing::Test {
  protected:
