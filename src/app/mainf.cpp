@@ -296,8 +296,11 @@ void TMainForm::ConnectHandlers() {
   connect(TraceCheckBox, &QCheckBox::toggled, this,
           [this] { RunHandler([this] { TraceCheckBoxClick(TraceCheckBox); }); });
 
-  connect(DirectoryListBox, &QListWidget::itemDoubleClicked, this,
-          [this] { RunHandler([this] { DirectoryListBoxDblClick(DirectoryListBox); }); });
+  // The listing stays enabled while a command runs; a download started from
+  // it then would be a second transfer on the busy client.
+  connect(DirectoryListBox, &QListWidget::itemDoubleClicked, this, [this] {
+    if (FCommandDepth == 0) RunHandler([this] { DirectoryListBoxDblClick(DirectoryListBox); });
+  });
   connect(DirectoryListBox, &QListWidget::currentRowChanged, this,
           [this] { RunHandler([this] { DirectoryListBoxClick(DirectoryListBox); }); });
   connect(DirectoryListBox, &QWidget::customContextMenuRequested, this,

@@ -305,6 +305,40 @@ TEST_F(ClientWindowFtpTest, AbortClickedDuringADownloadStopsIt) {
   EXPECT_FALSE(Form->AbortRequested);
 }
 
+TEST_F(ClientWindowFtpTest, DoubleClickOnTheListingDuringADownloadStartsNothing) {
+  const int64_t Size = 8 << 20;
+  WritePatternFile(ServerFile("big.bin"), Size);
+  Connect();
+  Form->arquivo->setText("big.bin");
+  bool Posted = false;
+  bool Running = false;
+  int DoubleClicks = 0;
+  QObject::connect(Form->DirectoryListBox, &QListWidget::itemDoubleClicked, [&] { ++DoubleClicks; });
+  QObject::connect(Form->ProgressBar1, &QProgressBar::valueChanged, Form.get(), [&](int AValue) {
+    if (AValue == 0 || Posted) return;
+    Posted = true;
+    QTimer::singleShot(0, Form.get(), [&] {
+      Running = Form->TransferRunning;
+      // What the list reports for a double click on a line (simulated mouse
+      // events are not taken for a double click inside another handler).
+      emit Form->DirectoryListBox->itemDoubleClicked(Form->DirectoryListBox->item(0));
+    });
+  });
+  Click(Form->DownloadButton);
+
+  EXPECT_TRUE(Running);
+  EXPECT_EQ(DoubleClicks, 1);  // delivered, and ignored
+  EXPECT_EQ(Errors, QStringList());
+  EXPECT_EQ(FindPatternMismatch(LocalFile("big.bin"), Size), -1);
+  EXPECT_EQ(Trace().filter("->> RETR ").size(), 1) << Trace().join(" | ").toStdString();
+  EXPECT_EQ(Trace().filter("->> SIZE ").size(), 1);
+  // Once the command is over, a double click downloads again.
+  Form->arquivo->setText("a.txt");
+  emit Form->DirectoryListBox->itemDoubleClicked(Form->DirectoryListBox->item(0));
+  EXPECT_EQ(Errors, QStringList());
+  EXPECT_EQ(ReadFile(LocalFile("a.txt")), "hello\n");
+}
+
 TEST_F(ClientWindowFtpTest, DisconnectClickedDuringADownloadClosesTheSession) {
   WritePatternFile(ServerFile("big.bin"), 64 << 20);
   Connect();
