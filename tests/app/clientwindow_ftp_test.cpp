@@ -399,7 +399,7 @@ TEST_F(ClientWindowFtpTest, PassiveAndTraceCheckBoxes) {
   EXPECT_EQ(Errors, QStringList());
 }
 
-TEST_F(ClientWindowFtpTest, SettingsFileThatCannotBeWrittenFailsTheConnectAfterTheListing) {
+TEST_F(ClientWindowFtpTest, FailedConnectsAndASettingsFileThatCannotBeWritten) {
   // A refused login first: nothing is written, the caption stays.
   QFile::remove(SettingsFile());
   Form->PasswordEdit->setText("wrong");
@@ -411,11 +411,26 @@ TEST_F(ClientWindowFtpTest, SettingsFileThatCannotBeWrittenFailsTheConnectAfterT
   EXPECT_FALSE(Form->DownloadButton->isEnabled());
   EXPECT_FALSE(QFile::exists(SettingsFile()));
 
+  // Logged in, but the folder does not exist: the connection stays open with
+  // usable commands, and still nothing is written.
+  Errors.clear();
+  Form->PasswordEdit->setText("#7204kq63*");
+  Form->CurrentDirEdit->setText("nada");
+  Click(Form->ConnectButton);
+  ASSERT_EQ(Errors.size(), 1);
+  EXPECT_EQ(Errors[0].trimmed(), "No such file or directory.");
+  EXPECT_EQ(Form->ConnectButton->text(), "Disconnect");
+  EXPECT_TRUE(Form->NetFTP1->IsConnected());
+  EXPECT_TRUE(Form->DownloadButton->isEnabled());
+  EXPECT_FALSE(QFile::exists(SettingsFile()));
+  Click(Form->ConnectButton);
+  ASSERT_FALSE(Form->NetFTP1->IsConnected());
+
   // A folder in the settings file's place cannot be written, even by root.
   ASSERT_TRUE(QDir().mkdir(SettingsFile()));
   const auto Remove = qScopeGuard([] { QDir().rmdir(SettingsFile()); });
   Errors.clear();
-  Form->PasswordEdit->setText("#7204kq63*");
+  Form->CurrentDirEdit->setText("");
   Click(Form->ConnectButton);
   EXPECT_EQ(Errors, QStringList{"Unable to write to " + SettingsFile()});
   EXPECT_EQ(Form->ConnectButton->text(), "Disconnect");
