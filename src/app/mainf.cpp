@@ -82,6 +82,7 @@ TMainForm::TMainForm(QWidget* AParent) : QDialog(AParent) {
   resize(721, 602);
   setWindowState(Qt::WindowMaximized);
 
+  CreateComponents();
   CreatePanel1();
   CreateCommandPanel();
   CreateListsAndStatus();
@@ -111,7 +112,67 @@ TMainForm::TMainForm(QWidget* AParent) : QDialog(AParent) {
 }
 
 TMainForm::~TMainForm() {
+  // Nothing of this window may run once its destruction has begun: neither a
+  // control's signal (the controls go after this body) nor an event of the
+  // components, whose connection is dropped as the client goes (no QUIT, no
+  // disconnect events).
+  for (QObject* Child : findChildren<QObject*>()) Child->disconnect(this);
+  NetFTP1->OnStatus = nullptr;
+  NetFTP1->OnDisconnected = nullptr;
+  NetFTP1->OnWorkBegin = nullptr;
+  NetFTP1->OnWork = nullptr;
+  NetFTP1->OnWorkEnd = nullptr;
+  NetLogEvent1->OnReceived = nullptr;
+  NetLogEvent1->OnSent = nullptr;
+  ListingRow = nullptr;
+  NetFTP1.reset();
+  NetLogEvent1.reset();
+  NetAntiFreeze1.reset();
   if (MainForm == this) MainForm = nullptr;
+}
+
+void TMainForm::CreateComponents() {
+  NetFTP1 = std::make_unique<TNetFTP>();
+  NetFTP1->MaxLineAction = maException;
+  NetFTP1->RecvBufferSize = 8192;
+  NetFTP1->SendBufferSize = 4096;
+  NetFTP1->SetProxySettings(TNetFtpProxySettings());  // no proxy, port 0
+  NetFTP1->Passive = false;
+  NetFTP1->Password = "ftp@localhost";  // replaced at every connect
+  NetFTP1->OnStatus = [this](TNetBaseComponent*, TNetStatus, const std::string& AText) { NetFTP1Status(AText); };
+  NetFTP1->OnDisconnected = [this](TNetBaseComponent*) { NetFTP1Disconnected(); };
+  NetFTP1->OnWorkBegin = [this](TNetBaseComponent*, TWorkMode AMode, int64_t AMax) { NetFTP1WorkBegin(AMode, AMax); };
+  NetFTP1->OnWork = [this](TNetBaseComponent*, TWorkMode AMode, int64_t ACount) { NetFTP1Work(AMode, ACount); };
+  NetFTP1->OnWorkEnd = [this](TNetBaseComponent*, TWorkMode AMode) { NetFTP1WorkEnd(AMode); };
+
+  // Its stored settings are applied as a whole: switching it on takes effect
+  // once loading has ended.
+  NetLogEvent1 = std::make_unique<TNetLogEvent>();
+  NetLogEvent1->BeginLoading();
+  NetLogEvent1->SetActive(true);
+  NetLogEvent1->LogTime = false;
+  NetLogEvent1->ReplaceCRLF = false;
+  NetLogEvent1->OnReceived = [this](TNetBaseComponent*, const std::string&, const std::string& AData) {
+    NetLogEvent1Received(AData);
+  };
+  NetLogEvent1->OnSent = [this](TNetBaseComponent*, const std::string&, const std::string& AData) {
+    NetLogEvent1Sent(AData);
+  };
+  NetLogEvent1->EndLoading();
+
+  NetAntiFreeze1 = std::make_unique<TNetAntiFreeze>();
+  NetAntiFreeze1->IdleTimeOut = 50;
+  NetAntiFreeze1->OnlyWhenIdle = false;
+
+  ListingRow = [this](int AIndex) -> std::optional<TListingColumns> {
+    TNetFTPListItems& Entries = NetFTP1->ParsedListing();
+    if (AIndex < 0 || AIndex >= Entries.Count()) return std::nullopt;
+    const TNetFTPListItem& Entry = Entries.Items(AIndex);
+    return ListingColumnTexts(TListingEntryView{Entry.ItemName, Entry.ByteSize, Entry.EntryKind == fekDirectory,
+                                                Entry.ModifiedAt, Entry.Group, Entry.Owner, Entry.OwnerRights,
+                                                Entry.GroupRights, Entry.OtherRights},
+                              SystemSeparators());
+  };
 }
 
 void TMainForm::CreatePanel1() {
@@ -235,8 +296,11 @@ void TMainForm::ConnectHandlers() {
   connect(TraceCheckBox, &QCheckBox::toggled, this,
           [this] { RunHandler([this] { TraceCheckBoxClick(TraceCheckBox); }); });
 
-  connect(DirectoryListBox, &QListWidget::itemDoubleClicked, this,
-          [this] { RunHandler([this] { DirectoryListBoxDblClick(DirectoryListBox); }); });
+  // The listing stays enabled while a command runs; a download started from
+  // it then would be a second transfer on the busy client.
+  connect(DirectoryListBox, &QListWidget::itemDoubleClicked, this, [this] {
+    if (FCommandDepth == 0) RunHandler([this] { DirectoryListBoxDblClick(DirectoryListBox); });
+  });
   connect(DirectoryListBox, &QListWidget::currentRowChanged, this,
           [this] { RunHandler([this] { DirectoryListBoxClick(DirectoryListBox); }); });
   connect(DirectoryListBox, &QWidget::customContextMenuRequested, this,
@@ -300,10 +364,7 @@ int TMainForm::ShowModal() {
   return exec();
 }
 
-bool TMainForm::IsConnected() const {
-  // Network wiring: NetFTP1's IsConnected.
-  return false;
-}
+bool TMainForm::IsConnected() { return NetFTP1->IsConnected(); }
 
 // ---- Shared routines ----
 
@@ -317,16 +378,17 @@ void TMainForm::SetCommandsEnabled(bool AEnabled) {
   CreateDirButton->setEnabled(AEnabled);
 }
 
-void TMainForm::ChangeDirAndList([[maybe_unused]] const QString& AFolder) {
-  std::vector<std::string> Lines;
+void TMainForm::ChangeDirAndList(const QString& AFolder) {
+  const TRunningCommand Running(FCommandDepth);
+  TStringList Lines;
   SetCommandsEnabled(false);
   const auto Enable = qScopeGuard([this] { SetCommandsEnabled(true); });
-  // Network wiring: NetFTP1 changes to AFolder as it stands (an empty text is
-  // sent as an empty argument), switches to ASCII, and its CurrentDirectory
-  // goes into CurrentDirEdit.
+  // An empty text goes out as an empty argument.
+  NetFTP1->ChangeDirectory(ToNetText(AFolder));
+  NetFTP1->SetTransferType(ftASCII);
+  CurrentDirEdit->setText(FromNetText(NetFTP1->CurrentDirectory()));
   DirectoryListBox->clear();
-  // Network wiring: NetFTP1 lists the current folder in detail, with an empty
-  // mask, into Lines.
+  NetFTP1->ListDirectory(&Lines, "", true);
   ShowListingLines(Lines);
 }
 
@@ -351,6 +413,18 @@ void TMainForm::ShowDisconnectedState() {
   ConnectButton->setDefault(true);
 }
 
+void TMainForm::CloseUnderRunningCommand() {
+  // What Quit does, except that the connection keeps its I/O handler: the
+  // command beneath this handler is blocked in a wait on it, and freeing it
+  // would pull it away under that wait. The closed socket ends the wait with
+  // an error; the next connect opens the same handler again.
+  NetFTP1->WriteLine("QUIT");
+  NetFTP1->ReportStatus(hsDisconnecting);
+  NetFTP1->DropSocket();
+  NetFTP1->FireDisconnected();
+  NetFTP1->ReportStatus(hsDisconnected);
+}
+
 // ---- Command handlers ----
 
 void TMainForm::ConnectButtonClick(QObject*) {
@@ -363,8 +437,11 @@ void TMainForm::ConnectButtonClick(QObject*) {
 
   if (IsConnected()) {
     const auto Reset = qScopeGuard([this] { ShowDisconnectedState(); });
-    // Network wiring: when TransferRunning, NetFTP1 aborts the transfer; then
-    // it quits (QUIT, then disconnect).
+    if (TransferRunning) NetFTP1->AbortTransfer();
+    if (FCommandDepth > 0)
+      CloseUnderRunningCommand();
+    else
+      NetFTP1->Quit();
     return;
   }
 
@@ -375,9 +452,12 @@ void TMainForm::ConnectButtonClick(QObject*) {
       ConnectButton->setDefault(false);
     }
   });
-  // Network wiring: UserIDEdit, PasswordEdit and FtpServerEdit go into
-  // NetFTP1's Username, Password and Host (the port stays the default); then
-  // it opens the session with automatic login and the default time limit.
+  const TRunningCommand Running(FCommandDepth);
+  // The port stays what it is (the FTP default).
+  NetFTP1->Username = ToNetText(UserIDEdit->text());
+  NetFTP1->Password = ToNetText(PasswordEdit->text());
+  NetFTP1->Host = ToNetText(FtpServerEdit->text());
+  NetFTP1->OpenSession(true, DefaultTimeLimit);
   ChangeDirAndList(CurrentDirEdit->text());
   SetCommandsEnabled(true);
   SaveHostSetting(FtpServerEdit->text(), QStringLiteral("FTPHOST"));
@@ -386,42 +466,54 @@ void TMainForm::ConnectButtonClick(QObject*) {
 void TMainForm::DirectoryListBoxDblClick(QObject*) {
   // Downloads the file named in arquivo; the listing's selection plays no part.
   if (!IsConnected()) return;
+  const TRunningCommand Running(FCommandDepth);
   const QString Name = arquivo->text();
   SetCommandsEnabled(false);
   const auto Enable = qScopeGuard([this] { SetCommandsEnabled(true); });
-  // Network wiring: NetFTP1 switches to binary and ExpectedBytes takes its
-  // FileSize of Name (-1 when the server gives none).
-  [[maybe_unused]] const QString LocalPath = llocal->text() + Name;
+  NetFTP1->SetTransferType(ftBinary);
+  const std::string RemoteName = ToNetText(Name);
+  // -1 when the server gives no size.
+  ExpectedBytes = NetFTP1->FileSize(RemoteName);
+  const std::string LocalPath = ToNetText(llocal->text() + Name);
+  // The local copy is looked for under the bare name; with llocal empty (as
+  // the send-files window leaves it) that is the file written.
   const QFileInfo LocalCopy(Name);
   if (LocalCopy.isFile()) {
     ExpectedBytes -= LocalCopy.size();
-    // Network wiring: NetFTP1 retrieves Name into LocalPath, resuming at the
-    // end of the local copy (overwriting off, resume on).
+    NetFTP1->Retrieve(RemoteName, LocalPath, false, true);
   } else {
-    // Network wiring: NetFTP1 retrieves Name into a new LocalPath
-    // (overwriting on, resume off).
+    NetFTP1->Retrieve(RemoteName, LocalPath, true, false);
   }
 }
 
 void TMainForm::UploadButtonClick(QObject*) {
   if (!IsConnected()) return;
+  const TRunningCommand Running(FCommandDepth);
   SetCommandsEnabled(false);
   const auto Enable = qScopeGuard([this] { SetCommandsEnabled(true); });
-  // Network wiring: NetFTP1 switches to binary and stores the local file
-  // named in arquivo (relative to the working folder) under the same name,
-  // without appending; then ChangeDirAndList with its CurrentDirectory.
+  NetFTP1->SetTransferType(ftBinary);
+  // The local path is relative to the working folder; llocal plays no part.
+  const std::string Name = ToNetText(arquivo->text());
+  NetFTP1->Store(Name, Name, false);
+  ChangeDirAndList(FromNetText(NetFTP1->CurrentDirectory()));
 }
 
 void TMainForm::DeleteButtonClick(QObject*) {
   if (!IsConnected()) return;
-  // Network wiring: the name is the ItemName of NetFTP1's ParsedListing entry
-  // at DirectoryListBox's current row (no row selected fails the lookup).
+  const TRunningCommand Running(FCommandDepth);
+  // No selected row (-1) fails the lookup before anything is sent. The entry
+  // is copied: the listing that follows replaces it.
+  const TNetFTPListItem& Entry = NetFTP1->ParsedListing().Items(DirectoryListBox->currentRow());
+  const std::string Name = Entry.ItemName;
+  const bool IsDirectory = Entry.EntryKind == fekDirectory;
   SetCommandsEnabled(false);
   // The commands come back also when the deletion fails.
   const auto Enable = qScopeGuard([this] { SetCommandsEnabled(true); });
-  // Network wiring: a directory entry is removed with RemoveDirectory, a file
-  // or link with RemoveFile; then ChangeDirAndList with NetFTP1's
-  // CurrentDirectory.
+  if (IsDirectory)
+    NetFTP1->RemoveDirectory(Name);
+  else
+    NetFTP1->RemoveFile(Name);  // a file or a link
+  ChangeDirAndList(FromNetText(NetFTP1->CurrentDirectory()));
 }
 
 void TMainForm::BackButtonClick(QObject*) {
@@ -437,22 +529,21 @@ void TMainForm::ChDirButtonClick(QObject*) {
 void TMainForm::CreateDirButtonClick(QObject*) {
   const QString Name = InputBox(QStringLiteral("Make new directory"), QStringLiteral("Name"), QString());
   if (Name.isEmpty()) return;
+  const TRunningCommand Running(FCommandDepth);
   SetCommandsEnabled(false);
   const auto Enable = qScopeGuard([this] { SetCommandsEnabled(true); });
-  // Network wiring: NetFTP1 makes the directory Name.
+  NetFTP1->MakeDirectory(ToNetText(Name));
   ChangeDirAndList(CurrentDirEdit->text());
 }
 
 void TMainForm::AbortButtonClick(QObject*) { AbortRequested = true; }
 
-void TMainForm::UsePassiveClick(QObject*) {
-  // Network wiring: NetFTP1's Passive follows UsePassive's state.
-}
+void TMainForm::UsePassiveClick(QObject*) { NetFTP1->Passive = UsePassive->isChecked(); }
 
 void TMainForm::TraceCheckBoxClick(QObject*) {
   const bool Trace = TraceCheckBox->isChecked();
-  // Network wiring: NetLogEvent1 becomes NetFTP1's Intercept when Trace, and
-  // the intercept is removed otherwise.
+  // Attached to an open connection, the log reports from the next block on.
+  NetFTP1->SetIntercept(Trace ? NetLogEvent1.get() : nullptr);
   DebugListBox->setVisible(Trace);
   Splitter1->setVisible(Trace);
   ArrangeControls();  // the splitter directly above the trace list
@@ -460,8 +551,8 @@ void TMainForm::TraceCheckBoxClick(QObject*) {
 
 void TMainForm::FormCreate(QObject*) {
   SetCommandsEnabled(false);
-  // Network wiring: NetLogEvent1 becomes NetFTP1's Intercept, matching the
-  // checked TraceCheckBox.
+  // The trace is on from the start, as the check box shows.
+  NetFTP1->SetIntercept(NetLogEvent1.get());
   ProgressBar1->setParent(StatusBar1);
   ProgressBar1->setGeometry(1, 2, 199, 17);  // over the first status panel
   ProgressBar1->show();

@@ -8,10 +8,14 @@
 #include <QDialog>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "NetAntiFreeze.h"
+#include "NetFTP.h"
+#include "NetLog.h"
 #include "displaytext.h"
 
 class QAction;
@@ -77,6 +81,16 @@ class TMainForm : public QDialog {
   TWideProgressBar* ProgressBar1;
   QMenu* PopupMenu1;
 
+  // ---- Components, owned by the window ----
+  // The FTP client; its status, disconnect and work events go to the Net*
+  // handlers below.
+  std::unique_ptr<TNetFTP> NetFTP1;
+  // The trace of the control connection: attached to NetFTP1 while the
+  // trace check box is on.
+  std::unique_ptr<TNetLogEvent> NetLogEvent1;
+  // Lets the windows work while NetFTP1 blocks (the newest one is in force).
+  std::unique_ptr<TNetAntiFreeze> NetAntiFreeze1;
+
   // ---- Window state ----
   bool AbortRequested = false;   // the next work event aborts the transfer
   bool TransferRunning = false;  // from work begin to work end
@@ -85,9 +99,9 @@ class TMainForm : public QDialog {
   int64_t ExpectedBytes = 0;
   double TransferStartTime = 0;  // local time at work begin, days since 30 Dec 1899
 
-  // The column texts of listing row AIndex, taken from the parsed listing;
-  // none when the parsed listing has no entry at that index. Unset: no row
-  // has an entry.
+  // The column texts of listing row AIndex, taken from NetFTP1's parsed
+  // listing; none when the parsed listing has no entry at that index.
+  // Unset: no row has an entry.
   std::function<std::optional<TListingColumns>(int AIndex)> ListingRow;
 
   // ---- Command handlers (mainf.cpp). Each may throw; none catches. ----
@@ -141,19 +155,35 @@ class TMainForm : public QDialog {
   void CreateCommandPanel();
   void CreateListsAndStatus();
   void CreatePopupMenu();
+  void CreateComponents();
   void ConnectHandlers();
   // Stacks the top panels, the header, the listing, the splitter, the trace
   // list and the status bar, following the window's size.
   void ArrangeControls();
   void EnforceSectionMinimum(int ASection, int ANewSize);
   void ShowDisconnectedState();
+  // Disconnects while a command of this window is blocked on the connection.
+  void CloseUnderRunningCommand();
   // Replaces the listing's lines; a first line that contains "total" goes.
   void ShowListingLines(const std::vector<std::string>& ALines);
   // Adds a line to the trace list and selects it, which scrolls it into view.
   void AddTraceLine(const QString& ALine);
   // The second status panel and the send-files window's message label.
   void ShowStatusText(const QString& AText);
-  bool IsConnected() const;
+  bool IsConnected();
+
+  // Marks a command of this window as running on NetFTP1 while it lives.
+  class TRunningCommand {
+   public:
+    explicit TRunningCommand(int& ADepth) : FDepth(ADepth) { ++FDepth; }
+    ~TRunningCommand() { --FDepth; }
+    TRunningCommand(const TRunningCommand&) = delete;
+    TRunningCommand& operator=(const TRunningCommand&) = delete;
+
+   private:
+    int& FDepth;
+  };
+  int FCommandDepth = 0;  // commands of this window running on NetFTP1, nested ones included
 
   QStandardItemModel* FHeaderModel;
   std::vector<QAction*> FMenuItems;

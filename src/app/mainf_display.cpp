@@ -64,10 +64,12 @@ void TMainForm::DirectoryListBoxDrawItem(TRowCanvas& ACanvas, int AIndex, const 
 void TMainForm::HeaderControl1SectionResize() { DirectoryListBox->viewport()->update(); }
 
 void TMainForm::DirectoryListBoxClick(QObject*) {
-  // Network wiring: while NetFTP1 is connected and a line is selected,
-  // DownloadButton reads "Change dir" when NetFTP1's ParsedListing entry at
-  // the selected index is a directory and "Download" otherwise (an index
-  // without entry fails the lookup).
+  // The caption only: the download command ignores the selection. A row
+  // without parsed entry fails the lookup.
+  const int Row = DirectoryListBox->currentRow();
+  if (!IsConnected() || Row < 0) return;
+  const bool IsDirectory = NetFTP1->ParsedListing().Items(Row).EntryKind == fekDirectory;
+  DownloadButton->setText(IsDirectory ? QStringLiteral("Change dir") : QStringLiteral("Download"));
 }
 
 // ---- Trace ----
@@ -135,9 +137,7 @@ void TMainForm::NetFTP1Work(int AWorkMode, int64_t AWorkCount) {
   CurrentSpeed = TransferSpeed(SteadyMs() - FWorkStartMs, AWorkCount, CurrentSpeed);
   const std::string Remaining = RemainingTimeText(ProgressBar1->Max(), AWorkCount, CurrentSpeed);
   ShowStatusText(FromNetText(WorkSpeedText(AWorkMode, SpeedText(CurrentSpeed, Remaining, SystemSeparators().Decimal))));
-  if (AbortRequested) {
-    // Network wiring: NetFTP1 aborts the transfer.
-  }
+  if (AbortRequested) NetFTP1->AbortTransfer();
   ProgressBar1->SetPosition(AWorkCount);
   if (f_remessadados != nullptr) f_remessadados->ProgressBar1->SetPosition(AWorkCount);
   AbortRequested = false;

@@ -110,12 +110,15 @@ Tf_remessadados::~Tf_remessadados() {
 void Tf_remessadados::SetMensagem(const QString& AText) {
   mensagem->setText(AText);
   mensagem->adjustSize();
+  emit MensagemChanged(AText);
 }
 
 TMainForm* Tf_remessadados::NewClientWindow() {
   FClientWindows.push_back(std::make_unique<TMainForm>());
-  MainForm = FClientWindows.back().get();
-  return MainForm;
+  TMainForm* Window = FClientWindows.back().get();
+  MainForm = Window;
+  if (OnClientWindowCreated) OnClientWindowCreated(Window);
+  return Window;
 }
 
 void Tf_remessadados::FreeClientWindow(TMainForm* AWindow) {
@@ -133,7 +136,10 @@ void Tf_remessadados::closeEvent(QCloseEvent* AEvent) {
 
 void Tf_remessadados::Transfer(QObject* ASender, bool ADownload) {
   // A failure leaves here with the client window alive and this window open,
-  // so the user may correct the names and try again.
+  // so the user may correct the names and try again. A button pressed while
+  // this runs (the client window lets events through) runs its own handler
+  // with a client window of its own; this one keeps working on Client,
+  // whatever MainForm says meanwhile.
   TMainForm* Client = NewClientWindow();
   Client->arquivo->setText(NOMEARQUIVO->text());
   Client->CurrentDirEdit->setText(QStringLiteral("/corvatec/") + empresa->text());

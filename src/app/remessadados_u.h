@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QWidget>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -52,6 +53,15 @@ class Tf_remessadados : public QWidget {
   TMainForm* NewClientWindow();
   void FreeClientWindow(TMainForm* AWindow);
   size_t ClientWindowCount() const { return FClientWindows.size(); }
+
+  // Runs for every new client window before anything uses it. Tests point
+  // the windows at their own server here (host, account, NetFTP1's Port);
+  // the program leaves it unset.
+  std::function<void(TMainForm* AWindow)> OnClientWindowCreated;
+
+ signals:
+  // The message label's new caption, whenever it is set.
+  void MensagemChanged(const QString& AText);
 
  protected:
   void closeEvent(QCloseEvent* AEvent) override;

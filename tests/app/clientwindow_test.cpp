@@ -15,6 +15,7 @@
 #include <map>
 #include <stdexcept>
 
+#include "RecordingCanvas.h"
 #include "appcontrols.h"
 #include "appdialogs.h"
 #include "mainf.h"
@@ -26,25 +27,6 @@ const QColor SelectionBack(10, 95, 137);
 const QColor White(255, 255, 255);
 const QColor Blue(0, 0, 255);
 const QColor Red(255, 0, 0);
-
-// Records what a row drawing handler draws.
-class TRecordingCanvas : public TRowCanvas {
- public:
-  struct TFill {
-    QRect Rect;
-    QColor Color;
-  };
-  struct TText {
-    QPoint At;
-    QString Text;
-    QColor Color;
-  };
-  std::vector<TFill> Fills;
-  std::vector<TText> Texts;
-
-  void FillRect(const QRect& ARect) override { Fills.push_back({ARect, BrushColor}); }
-  void TextOut(int AX, int AY, const QString& AText) override { Texts.push_back({{AX, AY}, AText, FontColor}); }
-};
 
 std::optional<TListingColumns> SampleRow(int AIndex) {
   if (AIndex < 0 || AIndex > 1) return std::nullopt;

@@ -1,0 +1,42 @@
+// What the window tests against a real FTP server share: a pyftpdlib server on
+// 127.0.0.1 with the windows' default account, a fresh working folder that
+// the test runs in, and the error box's messages.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <ostream>
+#include <string>
+
+#include "RealServers.h"
+#include "TestFiles.h"
+
+class TMainForm;
+
+// Failures show texts as texts.
+inline void PrintTo(const QString& AText, std::ostream* AStream) { *AStream << '"' << AText.toStdString() << '"'; }
+
+class AppFtpTest : public testing::Test {
+ protected:
+  AppFtpTest();
+  ~AppFtpTest() override;
+
+  // Host, account and port of the server, in the window's fields and client.
+  void PointAt(TMainForm* AWindow, const QString& AHost = QStringLiteral("127.0.0.1"));
+  std::string ServerFile(const std::string& APath) const { return Server->Root() + "/" + APath; }
+  std::string LocalFile(const std::string& AName) const { return Work.File(AName); }
+
+  // Replaces the server (and its fresh root folder) with one that throttles
+  // every transfer to ARateBytesPerSecond (0: no limit) or logs the protocol.
+  void RestartServer(int64_t ARateBytesPerSecond, bool AVerbose = false);
+
+  std::unique_ptr<PyftpdlibServer> Server;
+  TempDir Work{"remessa-work"};
+  QStringList Errors;  // what the error box showed, in order
+
+ private:
+  std::string FPreviousFolder;
+};

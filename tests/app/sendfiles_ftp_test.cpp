@@ -1,0 +1,242 @@
+// The send-files window against a real FTP server: DOWNLOAD and UPLOAD from
+// the click to the end of the program, resuming, failures, and buttons
+// pressed while a transfer runs.
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <vector>
+
+#include "AppFtpTest.h"
+#include "LoopbackSocket.h"
+#include "adLabelEdit.h"
+#include "appcontrols.h"
+#include "mainf.h"
+#include "remessadados_u.h"
+
+namespace {
+
+constexpr int64_t FileBytes = 3 * 1024 * 1024 + 123;
+
+// Runs of speed texts in a row count as one entry, since their number
+// depends on the speed.
+QStringList Collapsed(const QStringList& AMessages) {
+  QStringList Result;
+  for (const QString& Message : AMessages) {
+    QString Entry = Message;
+    if (Message.startsWith("Download speed ")) Entry = "<Download speed>";
+    if (Message.startsWith("Uploade speed ")) Entry = "<Uploade speed>";
+    if (Result.isEmpty() || Result.back() != Entry || !Entry.startsWith('<')) Result << Entry;
+  }
+  return Result;
+}
+
+const QStringList Login = {"Resolving hostname localhost.", "Connecting to 127.0.0.1.", "Connected.",
+                           "Connection established"};
+// A listing shorter than one receive chunk arrives with the data connection's
+// close, which the connection does not count as work: no speed text.
+const QStringList Listing = {"Starting FTP transfer", "Transfer complete.", "Transfer complete"};
+const QStringList Download = {"Starting FTP transfer", "<Download speed>", "Transfer complete.", "Transfer complete"};
+const QStringList Upload = {"Starting FTP transfer", "<Uploade speed>", "Transfer complete.", "Transfer complete"};
+
+class SendFilesFtpTest : public AppFtpTest {
+ protected:
+  void SetUp() override {
+    f_remessadados = Window.get();
+    Window->OnClientWindowCreated = [this](TMainForm* AClient) {
+      PointAt(AClient, Host);
+      QObject::connect(AClient->ProgressBar1, &QProgressBar::valueChanged,
+                       [this](int AValue) { ClientPositions.push_back(AValue); });
+      if (Customize) Customize(AClient);
+    };
+    QObject::connect(Window.get(), &Tf_remessadados::MensagemChanged,
+                     [this](const QString& AText) { Messages << AText; });
+    QObject::connect(Window->ProgressBar1, &QProgressBar::valueChanged,
+                     [this](int AValue) { Positions.push_back(AValue); });
+    std::filesystem::create_directories(ServerFile("corvatec/demo"));
+    WritePatternFile(ServerFile("corvatec/demo/operacoes.exe"), FileBytes);
+    Window->show();
+  }
+  void TearDown() override { f_remessadados = nullptr; }
+
+  // Clicks AButton from the running event loop and runs the loop until the
+  // program is asked to end (true) or ATimeoutMs have passed (false).
+  static bool ClickAndRunUntilQuit(QPushButton* AButton, int ATimeoutMs = 30000) {
+    QTimer Watchdog;
+    Watchdog.setSingleShot(true);
+    QObject::connect(&Watchdog, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+    Watchdog.start(ATimeoutMs);
+    QTimer::singleShot(0, AButton, [AButton] { QTest::mouseClick(AButton, Qt::LeftButton); });
+    return QApplication::exec() == 0;
+  }
+
+  static bool Moved(const std::vector<int>& APositions) {
+    return !APositions.empty() && *std::max_element(APositions.begin(), APositions.end()) > 0 &&
+           APositions.back() == 0;
+  }
+
+  std::unique_ptr<Tf_remessadados> Window = std::make_unique<Tf_remessadados>();
+  QString Host = "localhost";
+  std::function<void(TMainForm*)> Customize;  // more settings for each new client window
+  QStringList Messages;                        // the message label's captions, in order
+  std::vector<int> Positions;                  // the progress bar's values, in order
+  std::vector<int> ClientPositions;            // those of the client windows' bars
+};
+
+}  // namespace
+
+TEST_F(SendFilesFtpTest, DownloadFetchesTheFileThenEndsTheProgram) {
+  QTest::keyClicks(Window->empresa, "DEMO");
+  ASSERT_TRUE(ClickAndRunUntilQuit(Window->BitBtn2));
+
+  EXPECT_EQ(Errors, QStringList());
+  EXPECT_EQ(FindPatternMismatch(LocalFile("operacoes.exe"), FileBytes), -1);
+  EXPECT_EQ(Collapsed(Messages), Login + Listing + Download) << Messages.join(" | ").toStdString();
+  const QRegularExpression Speed(R"(^Download speed \d+\.\d\d KB/s; (Time remaining [ \d]\d:[ \d]\d:[ \d]\d)?$)");
+  for (const QString& Message : Messages.filter("Download")) {
+    EXPECT_TRUE(Speed.match(Message).hasMatch()) << Message.toStdString();
+  }
+  EXPECT_TRUE(Moved(Positions));
+  EXPECT_TRUE(Moved(ClientPositions));
+  EXPECT_EQ(Window->ProgressBar1->Max(), FileBytes);  // the size the server gave
+
+  // The client window is gone and the program was asked to end.
+  EXPECT_EQ(Window->ClientWindowCount(), 0u);
+  EXPECT_EQ(MainForm, nullptr);
+  EXPECT_FALSE(Window->isVisible());
+  EXPECT_EQ(Window->empresa->text(), "demo");
+}
+
+TEST_F(SendFilesFtpTest, DownloadResumesAPartialLocalCopy) {
+  RestartServer(0, true);
+  std::filesystem::create_directories(ServerFile("corvatec/demo"));
+  WritePatternFile(ServerFile("corvatec/demo/operacoes.exe"), FileBytes);
+  const int64_t Partial = 1 << 20;
+  WriteFile(LocalFile("operacoes.exe"), PatternBytes(1, 0, Partial));
+
+  Window->empresa->setText("demo");
+  ASSERT_TRUE(ClickAndRunUntilQuit(Window->BitBtn2));
+
+  EXPECT_EQ(Errors, QStringList());
+  EXPECT_EQ(FindPatternMismatch(LocalFile("operacoes.exe"), FileBytes), -1);
+  EXPECT_NE(Server->Log().find("REST 1048576"), std::string::npos) << Server->Log();
+  // The freed client window dropped its connection without a word.
+  EXPECT_EQ(Server->Log().find("QUIT"), std::string::npos);
+  EXPECT_EQ(Window->ProgressBar1->Max(), FileBytes - Partial);  // what was left to fetch
+  EXPECT_FALSE(Window->isVisible());
+}
+
+TEST_F(SendFilesFtpTest, UploadStoresTheFileAndListsTheFolderAgain) {
+  const int64_t Size = 2 * 1024 * 1024 + 7;
+  WritePatternFile(LocalFile("dados.bin"), Size, 5);
+  Window->empresa->setText("demo");
+  Window->NOMEARQUIVO->setText("dados.bin");
+  ASSERT_TRUE(ClickAndRunUntilQuit(Window->BitBtn3));
+
+  EXPECT_EQ(Errors, QStringList());
+  EXPECT_EQ(FindPatternMismatch(ServerFile("corvatec/demo/dados.bin"), Size, 5), -1);
+  EXPECT_EQ(Collapsed(Messages), Login + Listing + Upload + Listing) << Messages.join(" | ").toStdString();
+  EXPECT_TRUE(Moved(Positions));
+  EXPECT_EQ(Window->ClientWindowCount(), 0u);
+  EXPECT_FALSE(Window->isVisible());
+}
+
+TEST_F(SendFilesFtpTest, FailuresLeaveTheWindowOpenForAnotherTry) {
+  struct TCase {
+    const char* Company;
+    std::function<void(TMainForm*)> Settings;
+    const char* Message;
+  };
+  const int Closed = FindFreePort();  // nothing listens there
+  const TCase Cases[] = {
+      {"nada", nullptr, "No such file or directory"},
+      {"demo", [](TMainForm* AClient) { AClient->PasswordEdit->setText("wrong"); }, "Authentication failed"},
+      {"demo", [Closed](TMainForm* AClient) { AClient->NetFTP1->Port = Closed; },
+       "Socket Error # 10061\r\nConnection refused."},
+  };
+  size_t Windows = 0;
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(Case.Message);
+    Errors.clear();
+    Customize = Case.Settings;
+    Window->empresa->setText(Case.Company);
+    QTest::mouseClick(Window->BitBtn2, Qt::LeftButton);
+    ASSERT_EQ(Errors.size(), 1);
+    EXPECT_TRUE(Errors[0].contains(Case.Message)) << Errors[0].toStdString();
+    // Nothing was fetched; the window and its fields stay; the client window
+    // of the failed click is kept as the failure left it.
+    EXPECT_FALSE(PathExists(LocalFile("operacoes.exe")));
+    EXPECT_TRUE(Window->isVisible());
+    EXPECT_EQ(Window->empresa->text(), Case.Company);
+    EXPECT_EQ(Window->NOMEARQUIVO->text(), "operacoes.exe");
+    EXPECT_EQ(Window->ClientWindowCount(), ++Windows);
+  }
+
+  // Corrected, the next click works.
+  Customize = nullptr;
+  Window->empresa->setText("demo");
+  Errors.clear();
+  QTest::mouseClick(Window->BitBtn2, Qt::LeftButton);
+  EXPECT_EQ(Errors, QStringList());
+  EXPECT_EQ(FindPatternMismatch(LocalFile("operacoes.exe"), FileBytes), -1);
+  EXPECT_FALSE(Window->isVisible());
+  EXPECT_EQ(Window->ClientWindowCount(), Windows);
+}
+
+// The clicks below are posted at the first work event of the download; the
+// anti-freeze delivers them after the next receive chunk, with hundreds of
+// chunks still to come.
+TEST_F(SendFilesFtpTest, SairDuringADownloadEndsTheProgramAfterIt) {
+  bool Clicked = false;
+  bool WasRunning = false;
+  QObject::connect(Window->ProgressBar1, &QProgressBar::valueChanged, [&](int AValue) {
+    if (AValue == 0 || Clicked) return;
+    Clicked = true;
+    QTimer::singleShot(0, [&] {
+      WasRunning = MainForm != nullptr && MainForm->TransferRunning;
+      QTest::mouseClick(Window->BitBtn4, Qt::LeftButton);
+      EXPECT_FALSE(Window->isVisible());
+    });
+  });
+  Window->empresa->setText("demo");
+  ASSERT_TRUE(ClickAndRunUntilQuit(Window->BitBtn2));
+  EXPECT_TRUE(WasRunning);
+  EXPECT_EQ(Errors, QStringList());
+  EXPECT_EQ(FindPatternMismatch(LocalFile("operacoes.exe"), FileBytes), -1);
+  EXPECT_EQ(Window->ClientWindowCount(), 0u);
+}
+
+TEST_F(SendFilesFtpTest, AButtonPressedDuringADownloadRunsNestedWithItsOwnClientWindow) {
+  WritePatternFile(LocalFile("dados.bin"), 100000, 9);
+  TMainForm* Outer = nullptr;
+  TMainForm* Inner = nullptr;
+  Customize = [&](TMainForm* AClient) { (Outer == nullptr ? Outer : Inner) = AClient; };
+  bool Clicked = false;
+  QObject::connect(Window->ProgressBar1, &QProgressBar::valueChanged, [&](int AValue) {
+    if (AValue == 0 || Clicked || Outer == nullptr || !Outer->TransferRunning || Outer->arquivo->text() != "operacoes.exe")
+      return;
+    Clicked = true;
+    QTimer::singleShot(0, [&] {
+      // The upload of another file, nested inside the running download.
+      Window->NOMEARQUIVO->setText("dados.bin");
+      QTest::mouseClick(Window->BitBtn3, Qt::LeftButton);
+      EXPECT_EQ(Window->ClientWindowCount(), 1u);  // the nested one is freed, the outer one works on
+    });
+  });
+  Window->empresa->setText("demo");
+  ASSERT_TRUE(ClickAndRunUntilQuit(Window->BitBtn2));
+  EXPECT_TRUE(Clicked);
+  EXPECT_NE(Inner, nullptr);
+  EXPECT_EQ(Errors, QStringList());
+  EXPECT_EQ(FindPatternMismatch(ServerFile("corvatec/demo/dados.bin"), 100000, 9), -1);
+  EXPECT_EQ(FindPatternMismatch(LocalFile("operacoes.exe"), FileBytes), -1);
+  EXPECT_EQ(Window->ClientWindowCount(), 0u);
+}
