@@ -119,6 +119,13 @@ void TNetIOHandlerSocket::Notification(TNetBaseComponent* AComponent, TNetOperat
 
 void TNetIOHandlerSocket::CloseHandler() {
   TNetIOHandler::CloseHandler();
+  // A close from a window handler while the connect still runs (inside the
+  // wait's message pumping): end the connect first, so that its socket is
+  // never closed, and its number reused, under it.
+  if (FConnectThread) {
+    FConnectThread->Terminate();
+    FConnectThread->Join();
+  }
   if (FSocketHandle) FSocketHandle->ReleaseSocket();
 }
 
@@ -194,6 +201,11 @@ void TNetIOHandlerSocket::ConnectTo(const std::string& AHost, int32_t APort, con
 void TNetIOHandlerSocket::ConnectWithTimeout(int32_t ATimeout) {
   TNetConnectThread thread(FSocketHandle.get());
   thread.Start();
+  FConnectThread = &thread;
+  struct Forget {
+    TNetConnectThread*& thread;
+    ~Forget() { thread = nullptr; }
+  } forget{FConnectThread};
 
   int32_t step = kConnectPollStep;
   if (TNetAntiFreezeBase::ShouldYield()) step = std::min(TNetAntiFreezeBase::Current()->IdleTimeOut, kConnectPollStep);
@@ -217,6 +229,8 @@ void TNetIOHandlerSocket::ConnectWithTimeout(int32_t ATimeout) {
     throw ENetConnectTimeout();
   }
   thread.Join();
+  // Closed by a window handler during the wait: the connect was given up.
+  if (!IsOpen()) throw ENetClosedSocket();
   if (!thread.FailureText.empty()) {
     if (thread.FailureCode != 0) throw ENetSocketError(thread.FailureCode, thread.FailureText);
     throw ENetConnectException(thread.FailureText);

@@ -108,6 +108,7 @@ class TNetIOHandlerSocket : public TNetIOHandler {
   void ConnectWithTimeout(int32_t ATimeout);
 
   std::unique_ptr<TNetSocketHandle> FSocketHandle;
+  TNetConnectThread* FConnectThread = nullptr;  // while ConnectWithTimeout waits for it
   bool FUseNagle = true;
   std::unique_ptr<TNetSocksInfo> FInternalSocks;  // owner-less settings, owned here
   TNetSocksInfo* FSocksInfo = nullptr;            // the settings in use (internal or referenced)

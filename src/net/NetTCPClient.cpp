@@ -15,6 +15,7 @@ void TNetTCPClient::OpenConnection(int32_t ATimeout) {
   } else if (IOHandler()->IsOpen()) {
     throw ENetAlreadyConnected();
   }
+  THandlerInUse inUse(*this);
   try {
     IOHandler()->OpenHandler();
     ResetState();

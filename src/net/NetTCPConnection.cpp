@@ -40,12 +40,27 @@ void TNetTCPConnection::SetIOHandler(TNetIOHandler* AValue) {
     old->RemoveFreeNotification(this);
     if (OwnsIOHandler) {
       OwnsIOHandler = false;
-      FreeComponent(old);
+      if (FHandlerUseDepth > 0) {
+        FRetiredHandlers.push_back(old);
+      } else {
+        FreeComponent(old);
+      }
     }
   }
   FIOHandler = AValue;
   FSocketHandler = dynamic_cast<TNetIOHandlerSocket*>(AValue);
   if (FIOHandler) FIOHandler->FreeNotification(this);
+}
+
+TNetTCPConnection::THandlerInUse::THandlerInUse(TNetTCPConnection& AConnection) : FConnection(AConnection) {
+  ++FConnection.FHandlerUseDepth;
+}
+
+TNetTCPConnection::THandlerInUse::~THandlerInUse() {
+  if (--FConnection.FHandlerUseDepth > 0) return;
+  std::vector<TNetIOHandler*> retired;
+  retired.swap(FConnection.FRetiredHandlers);
+  for (TNetIOHandler* handler : retired) FConnection.FreeComponent(handler);
 }
 
 void TNetTCPConnection::SetIntercept(TNetConnectionIntercept* AValue) {
@@ -165,6 +180,7 @@ int32_t TNetTCPConnection::ReceiveChunk(bool RaiseIfDisconnected) {
 }
 
 int32_t TNetTCPConnection::FillInputBuffer(bool RaiseIfDisconnected, int32_t ATimeout, bool RaiseOnTimeout) {
+  THandlerInUse inUse(*this);
   if (ATimeout == DefaultTimeLimit) ATimeout = ReadTimeout == 0 ? NoTimeLimit : ReadTimeout;
   int32_t result = 0;
   DetectDisconnect(RaiseIfDisconnected, false);
@@ -348,6 +364,7 @@ std::string TNetTCPConnection::ReadAll() {
 
 void TNetTCPConnection::WriteBytes(const void* ABuffer, int64_t ACount) {
   if (ACount <= 0 || !ABuffer) return;
+  THandlerInUse inUse(*this);
   DetectDisconnect(true, true);
   if (!IsConnected()) throw ENetNotConnected();
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "NetBuffers.h"
 #include "NetComponent.h"
@@ -114,6 +115,21 @@ class TNetTCPConnection : public TNetComponent {
   void Notification(TNetBaseComponent* AComponent, TNetOperation AOperation) override;
   std::string ReplyErrorText() const;
 
+  // Held by every call that works through the I/O handler (connect, receive,
+  // send). Such a call may pump the windows' messages, and a window handler
+  // may then close this connection: an owned handler is only detached then,
+  // and freed once the last call that used it has returned.
+  class THandlerInUse {
+   public:
+    explicit THandlerInUse(TNetTCPConnection& AConnection);
+    ~THandlerInUse();
+    THandlerInUse(const THandlerInUse&) = delete;
+    THandlerInUse& operator=(const THandlerInUse&) = delete;
+
+   private:
+    TNetTCPConnection& FConnection;
+  };
+
  private:
   // One receive into the end of the input queue (through the intercept and
   // the ASCII filter); returns the byte count as FillInputBuffer's step does.
@@ -121,6 +137,8 @@ class TNetTCPConnection : public TNetComponent {
   void InputConsumed(int64_t ACount) { AddWork(wmRead, ACount); }
 
   TNetIOHandler* FIOHandler = nullptr;
+  int FHandlerUseDepth = 0;
+  std::vector<TNetIOHandler*> FRetiredHandlers;  // owned, freed when no call uses them
   TNetIOHandlerSocket* FSocketHandler = nullptr;
   TNetConnectionIntercept* FIntercept = nullptr;
 };
