@@ -20,7 +20,7 @@ constexpr int LaunchTries = 5;
 
 std::string ReadIfThere(const std::string& path) {
   try {
-    return FileExists(path) ? ReadFile(path) : std::string();
+    return PathExists(path) ? ReadFile(path) : std::string();
   } catch (const std::exception&) {
     return {};
   }
@@ -118,7 +118,7 @@ bool Accepts(int port) {
 PyftpdlibServer::PyftpdlibServer(PyftpdlibOptions options) : ServerProcess("pyftpdlib"), FOptions(std::move(options)) {
   RequireProgram("/usr/bin/python3", "python3");
   std::string script = REMESSA_PYFTPD_SCRIPT;
-  if (!FileExists(script))
+  if (!PathExists(script))
     throw std::runtime_error("pyftpdlib: the server script " + script + " is missing");
   FRoot = FOptions.Root;
   if (FRoot.empty()) {

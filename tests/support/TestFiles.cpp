@@ -200,7 +200,7 @@ int64_t FileSize(const std::string& path) {
   return st.st_size;
 }
 
-bool FileExists(const std::string& path) {
+bool PathExists(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0;
 }

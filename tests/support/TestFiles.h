@@ -39,4 +39,6 @@ void WriteSparseFile(const std::string& path, int64_t size, std::string_view tai
 void WriteFile(const std::string& path, std::string_view bytes);
 std::string ReadFile(const std::string& path);
 int64_t FileSize(const std::string& path);
-bool FileExists(const std::string& path);
+// True when anything (a file or a folder) is there. Not "FileExists": the
+// network stack has one, and tests link both.
+bool PathExists(const std::string& path);

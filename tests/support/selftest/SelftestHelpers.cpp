@@ -63,9 +63,9 @@ TEST(TestFiles, TempDirIsRemoved) {
     TempDir dir;
     path = dir.Path();
     WriteFile(dir.File("x"), "1");
-    EXPECT_TRUE(FileExists(dir.File("x")));
+    EXPECT_TRUE(PathExists(dir.File("x")));
   }
-  EXPECT_FALSE(FileExists(path));
+  EXPECT_FALSE(PathExists(path));
 }
 
 TEST(Process, CapturesStatusAndOutput) {

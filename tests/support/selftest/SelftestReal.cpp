@@ -88,10 +88,10 @@ TEST(VsftpdServer, AnonymousUploadsDownloadsMkdirDelete) {
 
   ProcessResult mkdir = Curl({"--ftp-create-dirs", "-T", dir.File("up.bin"), ftp.Url("/upload/new/x.bin")});
   EXPECT_EQ(mkdir.ExitCode, 0) << mkdir.Err;
-  EXPECT_TRUE(FileExists(ftp.UploadDir() + "/new/x.bin"));
+  EXPECT_TRUE(PathExists(ftp.UploadDir() + "/new/x.bin"));
   ProcessResult dele = Curl({"-Q", "DELE upload/up-passive.bin", ftp.Url("/")});
   EXPECT_EQ(dele.ExitCode, 0) << dele.Err;
-  EXPECT_FALSE(FileExists(ftp.UploadDir() + "/up-passive.bin"));
+  EXPECT_FALSE(PathExists(ftp.UploadDir() + "/up-passive.bin"));
   ProcessResult list = Curl({"--list-only", ftp.Url("/upload/")});
   EXPECT_EQ(list.Out, "new\nup-active.bin\n");
   ProcessResult readOnly = Curl({"-T", dir.File("up.bin"), ftp.Url("/not-here.bin")});
