@@ -364,3 +364,46 @@ TEST(FtpTransfers, ActiveModePorts) {
   EXPECT_EQ(Bytes(sink), "active");
   c.ftp.Quit();
 }
+
+// The server resets the data connection in the middle: the failure reaches
+// the caller, and the transfer's final reply is read with it, so the next
+// command gets its own reply instead of that 426.
+TEST(FtpTransfers, DataConnectionResetKeepsTheSessionInStep) {
+  ScriptedFtpServer server;
+  server.SetPatternFile("p.bin", 4 << 20, 4);
+  FtpTransferOptions reset;
+  reset.DropDataAfter = 200000;
+  reset.ResetData = true;
+  reset.Final = "426 Connection reset by the server.";
+  server.SetTransferOptions(reset);
+  const std::string content = PatternBytes(6, 0, 16 << 20);
+  for (const Mode& m : kModes) {
+    SCOPED_TRACE(m.name);
+    FtpTestClient c(server.Port(), m.passive);
+    c.Open();
+    c.ClearLog();
+    TNetMemoryStream stream;
+    EXPECT_THROW(c.ftp.Retrieve("p.bin", stream), ENetSocketError);
+    EXPECT_EQ(c.log.back(), "*Transfer complete");
+    EXPECT_GT(stream.Size(), 0);
+    EXPECT_LE(stream.Size(), 200000);
+    EXPECT_EQ(c.ftp.RawCommand("NOOP"), 200);
+    EXPECT_EQ(c.ftp.LastReply.Text, Lines{"NOOP ok."});
+
+    Fill(stream, content);
+    EXPECT_THROW(c.ftp.Store(stream, "up.bin"), ENetSocketError);
+    EXPECT_EQ(c.ftp.RawCommand("NOOP"), 200);
+    EXPECT_EQ(c.ftp.LastReply.Text, Lines{"NOOP ok."});
+    EXPECT_EQ(c.ftp.CurrentDirectory(), "/");
+
+    // A work handler that fails ends the download the same way.
+    server.SetTransferOptions({});
+    c.onWork = [](int64_t) { throw std::runtime_error("the progress bar refused"); };
+    EXPECT_THROW(c.ftp.Retrieve("p.bin", stream), std::runtime_error);
+    c.onWork = nullptr;
+    EXPECT_EQ(c.ftp.RawCommand("NOOP"), 200);
+    EXPECT_EQ(c.ftp.LastReply.Text, Lines{"NOOP ok."});
+    server.SetTransferOptions(reset);
+    c.ftp.Quit();
+  }
+}
