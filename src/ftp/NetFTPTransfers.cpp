@@ -106,11 +106,13 @@ bool TNetFTP::ReadReplyWithin() {
   }
 }
 
-// Reports the end of the data phase and reads the final reply. A transfer
-// interrupted by "ABOR" ends with 426 or 450 and then the answer to "ABOR"
-// itself. When the transfer had already finished as "ABOR" arrived, the
-// server still answers the "ABOR" after the transfer's own reply; that answer
-// is read here too, so the next command does not take it for its own.
+// Reads the final reply. A transfer interrupted by "ABOR" ends with 426 or
+// 450 and then the answer to "ABOR" itself. When the transfer had already
+// ended as "ABOR" arrived, the server still answers the "ABOR" after the
+// transfer's own reply; that answer is read here too, so the next command
+// does not take it for its own. Such a transfer is reported as aborted all
+// the same: the client stopped it, and an upload cut short that way is one
+// the server took for complete ("226" after the close, "225" to "ABOR").
 void TNetFTP::FinishTransfer() {
   const int16_t code = ReadReply({225, 226, 250, 426, 450});
   if (code == 426 || code == 450) {
@@ -118,6 +120,7 @@ void TNetFTP::FinishTransfer() {
     ReportStatus(ftpAborted, {"Transfer aborted"});
   } else if (FAbortSent) {
     ReadReplyWithin();
+    ReportStatus(ftpAborted, {"Transfer aborted"});
   }
 }
 

@@ -110,7 +110,8 @@ TEST(FtpAbort, UploadFromWorkEventInBothModes) {
 
 // The server had sent the whole file and its 226 before "ABOR" arrived: it
 // answers "ABOR" on its own ("225 No transfer to abort."). That answer is
-// read with the transfer, so the next command gets its own reply.
+// read with the transfer, so the next command gets its own reply, and the
+// transfer the client stopped is reported as aborted.
 TEST(FtpAbort, ServerFinishedBeforeAbort) {
   ScriptedFtpServer server;
   server.SetFile("small.txt", "all of it");
@@ -129,8 +130,10 @@ TEST(FtpAbort, ServerFinishedBeforeAbort) {
     c.ftp.Retrieve("small.txt", sink);
     c.onWorkEnd = nullptr;
     EXPECT_EQ(sink.DataString(), "all of it");
-    ASSERT_FALSE(c.log.empty());
-    EXPECT_EQ(c.log[3], ">ABOR");
+    EXPECT_EQ(Normalized(c.log), (Lines{"*Starting FTP transfer", m.dataLine, ">RETR small.txt", ">ABOR",
+                                        "*Transfer complete", "*Transfer aborted"}));
+    // Reported once the answer to "ABOR" was read.
+    EXPECT_EQ(c.replyAtStatus.back(), 225);
     EXPECT_EQ(c.ftp.LastReply.NumericCode(), 225);
     EXPECT_EQ(c.ftp.RawCommand("PWD"), 257);
     EXPECT_EQ(c.ftp.RawCommand("NOOP"), 200);

@@ -385,8 +385,7 @@ TEST(FtpTransfers, DataConnectionResetKeepsTheSessionInStep) {
     TNetMemoryStream stream;
     EXPECT_THROW(c.ftp.Retrieve("p.bin", stream), ENetSocketError);
     EXPECT_EQ(c.log.back(), "*Transfer complete");
-    EXPECT_GT(stream.Size(), 0);
-    EXPECT_LE(stream.Size(), 200000);
+    EXPECT_LE(stream.Size(), 200000);  // what was still unread when the reset came is lost
     EXPECT_EQ(c.ftp.RawCommand("NOOP"), 200);
     EXPECT_EQ(c.ftp.LastReply.Text, Lines{"NOOP ok."});
 
