@@ -110,16 +110,18 @@ bool TNetFTP::ReadReplyWithin() {
 // 450 and then the answer to "ABOR" itself. When the transfer had already
 // ended as "ABOR" arrived, the server still answers the "ABOR" after the
 // transfer's own reply; that answer is read here too, so the next command
-// does not take it for its own. Such a transfer is reported as aborted all
-// the same: the client stopped it, and an upload cut short that way is one
-// the server took for complete ("226" after the close, "225" to "ABOR").
+// does not take it for its own. A 225 is never a transfer's own reply but
+// the answer to "ABOR" itself, from a server that ended the transfer without
+// one ("225 ABOR command successful; data channel closed."): nothing follows
+// it. A transfer the client aborted is reported as aborted in every case: an
+// upload cut short that way is one the server may have taken for complete.
 void TNetFTP::FinishTransfer() {
   const int16_t code = ReadReply({225, 226, 250, 426, 450});
   if (code == 426 || code == 450) {
     ReadReply({226, 225});
     ReportStatus(ftpAborted, {"Transfer aborted"});
   } else if (FAbortSent) {
-    ReadReplyWithin();
+    if (code != 225) ReadReplyWithin();
     ReportStatus(ftpAborted, {"Transfer aborted"});
   }
 }

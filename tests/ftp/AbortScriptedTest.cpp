@@ -233,3 +233,33 @@ TEST(FtpAbort, WaitingListenerGivesUp) {
   EXPECT_EQ(c.ftp.RawCommand("NOOP"), 200);
   c.ftp.Quit();
 }
+
+// A server that answers "ABOR" with one 225 and never ends the transfer with
+// a reply of its own (pyftpdlib does so for an upload aborted early): that
+// 225 is the only reply, and nothing more is waited for.
+TEST(FtpAbort, SingleAnswerToAbort) {
+  ScriptedFtpServer server;
+  FtpTransferOptions options;
+  options.AbortReplies = {FtpReply("225 ABOR command successful; data channel closed.")};
+  server.SetTransferOptions(options);
+  const std::string content = PatternBytes(9, 0, 16 << 20);
+  for (const Mode& m : kModes) {
+    SCOPED_TRACE(m.name);
+    FtpTestClient c(server.Port(), m.passive);
+    c.Open();
+    c.ClearLog();
+    int works = 0;
+    c.onWork = [&](int64_t) {
+      if (++works == 2) c.ftp.AbortTransfer();
+    };
+    TNetMemoryStream source;
+    source.WriteBuffer(content.data(), static_cast<int64_t>(content.size()));
+    const auto start = Clock::now();
+    c.ftp.Store(source, "up.bin");
+    EXPECT_LT(SecondsSince(start), 3.0);
+    EXPECT_EQ(c.log.back(), "*Transfer aborted");
+    EXPECT_EQ(c.ftp.LastReply.NumericCode(), 225);
+    EXPECT_EQ(c.ftp.RawCommand("NOOP"), 200);
+    c.ftp.Quit();
+  }
+}
