@@ -215,5 +215,19 @@ TEST(FtpListing, ParsedListingOncePerListing) {
   custom.LoadFromLines(c.ftp.ListingLines());
   ASSERT_EQ(custom.Count(), 3);
   EXPECT_EQ(custom.Items(0).ItemName, "custom:total");
+
+  // A collection of the handler's own class is the one used.
+  struct OwnList : TNetFTPListItems {};
+  c.ftp.OnCreateFTPList = [&](TNetBaseComponent*, std::unique_ptr<TNetFTPListItems>& list) {
+    list = std::make_unique<OwnList>();
+    ++created;
+  };
+  forced = flfNone;
+  c.ftp.ListDirectory(nullptr);
+  EXPECT_NE(dynamic_cast<OwnList*>(&c.ftp.ParsedListing()), nullptr);
+  EXPECT_EQ(created, 3);
+  EXPECT_EQ(c.ftp.ParsedListing().Count(), 2);
+  // The custom parser set before reaches a list made after.
+  EXPECT_TRUE(c.ftp.ParsedListing().OnParseCustomListFormat);
   c.ftp.Quit();
 }
