@@ -5,8 +5,10 @@
 // connection (passive: "PASV" and a connect; active: a listener announced
 // with "PORT" that the server connects to); the command and its preliminary
 // reply; the data phase; the data connection closed and freed; "Transfer
-// complete"; the final reply, and after 426 or 450 the server's answer to
-// "ABOR" and "Transfer aborted".
+// complete"; the final reply, and after an abort the server's answer to
+// "ABOR" and "Transfer aborted". Whatever happens, every reply the server
+// owes is read before the routine returns or fails (within a bound where a
+// server may stay silent), so the next command reads its own reply.
 #include "NetFTP.h"
 
 #include "NetExceptions.h"
