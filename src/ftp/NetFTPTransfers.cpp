@@ -6,9 +6,9 @@
 // with "PORT" that the server connects to); the command and its preliminary
 // reply; the data phase; the data connection closed and freed; "Transfer
 // complete"; the final reply, and after an abort the server's answer to
-// "ABOR" and "Transfer aborted". Whatever happens, every reply the server
-// owes is read before the routine returns or fails (within a bound where a
-// server may stay silent), so the next command reads its own reply.
+// "ABOR" and "Transfer aborted". Once the server has accepted the command,
+// every reply it owes is read before the routine returns or fails (within a
+// bound where a server may stay silent), so the next command reads its own.
 #include "NetFTP.h"
 
 #include "NetExceptions.h"
