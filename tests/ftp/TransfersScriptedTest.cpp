@@ -5,6 +5,7 @@
 // stream's start or position.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <sys/socket.h>
 
 #include <string>
@@ -405,4 +406,41 @@ TEST(FtpTransfers, DataConnectionResetKeepsTheSessionInStep) {
     server.SetTransferOptions(reset);
     c.ftp.Quit();
   }
+}
+
+// Transfers that succeed, fail at every step or are aborted leave no
+// descriptor behind (the scripted server lives in this process too, so its
+// sessions are waited for).
+TEST(FtpTransfers, NoDescriptorLeftBehind) {
+  auto openDescriptors = [] {
+    int count = 0;
+    if (DIR* dir = ::opendir("/proc/self/fd")) {
+      while (::readdir(dir)) ++count;
+      ::closedir(dir);
+    }
+    return count;
+  };
+  ScriptedFtpServer server;
+  server.SetPatternFile("f.bin", 1 << 20, 3);
+  const int before = openDescriptors();
+  for (const Mode& m : kModes) {
+    SCOPED_TRACE(m.name);
+    FtpTestClient c(server.Port(), m.passive);
+    c.Open();
+    TNetMemoryStream stream;
+    c.ftp.Retrieve("f.bin", stream);
+    EXPECT_THROW(c.ftp.Retrieve("missing.bin", stream), ENetProtocolReplyError);
+    server.QueueReply(m.passive ? "PASV" : "PORT", "500 Not now.");
+    EXPECT_THROW(c.ftp.Retrieve("f.bin", stream), ENetProtocolReplyError);
+    server.QueueReply("STOR", "553 Not allowed.");
+    EXPECT_THROW(c.ftp.Store(stream, "x.bin"), ENetProtocolReplyError);
+    c.onWork = [&](int64_t) { c.ftp.AbortTransfer(); };
+    c.ftp.Retrieve("f.bin", stream);
+    c.ftp.Store(stream, "y.bin");
+    c.onWork = nullptr;
+    c.ftp.ListDirectory(nullptr);
+    c.ftp.Quit();
+  }
+  ASSERT_TRUE(server.WaitSessionsClosed());
+  EXPECT_EQ(openDescriptors(), before);
 }
