@@ -147,6 +147,8 @@ class TNetFTP : public TNetTCPClient {
   void ReceiveTransfer(const std::string& ACommand, TNetStream& ADestination, bool AResume);
   void SendTransfer(const std::string& ACommand, TNetStream& ASource, bool AFromStart);
   void FinishTransfer();
+  void DropFinalReply();
+  bool ReadReplyWithin();
 
   TNetFTPTransferType FTransferType = ftBinary;
   std::unique_ptr<TStringList> FListingLines;

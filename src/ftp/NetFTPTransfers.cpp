@@ -5,8 +5,10 @@
 // connection (passive: "PASV" and a connect; active: a listener announced
 // with "PORT" that the server connects to); the command and its preliminary
 // reply; the data phase; the data connection closed and freed; "Transfer
-// complete"; the final reply, and after 426 or 450 the server's answer to
-// "ABOR" and "Transfer aborted".
+// complete"; the final reply, and after an abort the server's answer to
+// "ABOR" and "Transfer aborted". Once the server has accepted the command,
+// every reply it owes is read before the routine returns or fails (within a
+// bound where a server may stay silent), so the next command reads its own.
 #include "NetFTP.h"
 
 #include "NetExceptions.h"
@@ -88,33 +90,53 @@ TNetSimpleServer& TNetFTP::NewActiveListener() {
   return server;
 }
 
-// Reports the end of the data phase and reads the final reply. A transfer
-// interrupted by "ABOR" ends with 426 or 450 and then the answer to "ABOR"
-// itself. When the transfer had already finished as "ABOR" arrived, the
-// server still answers the "ABOR" after the transfer's own reply; that answer
-// is read here too, so the next command does not take it for its own.
+// Reads one reply of any code, waiting at most ReadTimeout, or 5 s when
+// that is 0: for a reply that should come but that a server may never send.
+// Returns false when none came (or the link went down).
+bool TNetFTP::ReadReplyWithin() {
+  struct RestoreTimeout {
+    int32_t& value;
+    int32_t saved;
+    ~RestoreTimeout() { value = saved; }
+  } restore{ReadTimeout, ReadTimeout};
+  if (ReadTimeout <= 0) ReadTimeout = 5000;
+  try {
+    ReadReply(TReplyCodes{});
+    return true;
+  } catch (const ENetException&) {
+    return false;
+  }
+}
+
+// Reads the final reply. A transfer interrupted by "ABOR" ends with 426 or
+// 450 and then the answer to "ABOR" itself. When the transfer had already
+// ended as "ABOR" arrived, the server still answers the "ABOR" after the
+// transfer's own reply; that answer is read here too, so the next command
+// does not take it for its own. A 225 is never a transfer's own reply but
+// the answer to "ABOR" itself, from a server that ended the transfer without
+// one ("225 ABOR command successful; data channel closed."): nothing follows
+// it. A transfer the client aborted is reported as aborted in every case: an
+// upload cut short that way is one the server may have taken for complete.
 void TNetFTP::FinishTransfer() {
   const int16_t code = ReadReply({225, 226, 250, 426, 450});
   if (code == 426 || code == 450) {
     ReadReply({226, 225});
     ReportStatus(ftpAborted, {"Transfer aborted"});
   } else if (FAbortSent) {
-    // Bounded, so that a server that stays silent cannot hang the session.
-    struct RestoreTimeout {
-      int32_t& value;
-      int32_t saved;
-      ~RestoreTimeout() { value = saved; }
-    } restore{ReadTimeout, ReadTimeout};
-    if (ReadTimeout <= 0) ReadTimeout = 5000;
-    try {
-      ReadReply(TReplyCodes{});
-    } catch (const ENetReadTimeout&) {
-    }
+    if (code != 225) ReadReplyWithin();
+    ReportStatus(ftpAborted, {"Transfer aborted"});
   }
 }
 
+// A transfer whose data phase failed after the server had accepted the
+// command: the server still ends the transfer with a reply (426 for a broken
+// data connection). It is read and dropped, so that the next command gets its
+// own reply; the failure itself goes on to the caller.
+void TNetFTP::DropFinalReply() { ReadReplyWithin(); }
+
 void TNetFTP::ReceiveTransfer(const std::string& ACommand, TNetStream& ADestination, bool AResume) {
   FAbortSent = false;
+  bool commanded = false;  // the server accepted the command: a final reply follows
   ReportStatus(ftpTransfer, {"Starting FTP transfer"});
   try {
     try {
@@ -128,6 +150,7 @@ void TNetFTP::ReceiveTransfer(const std::string& ACommand, TNetStream& ADestinat
           if (AResume) SendCommand("REST " + std::to_string(ADestination.Position()), {350});
           WriteLine(ACommand);
           ReadReply({125, 150, 154});
+          commanded = true;
           data.ReadToStream(ADestination, -1, true);
         } catch (...) {
           data.CloseConnection();
@@ -140,6 +163,7 @@ void TNetFTP::ReceiveTransfer(const std::string& ACommand, TNetStream& ADestinat
         SendPortCommand(*listener.ListenerHandle());
         if (AResume) SendCommand("REST " + std::to_string(ADestination.Position()), {350});
         SendCommand(ACommand, {125, 150, 154});
+        commanded = true;
         // Without a connection the read below finds nothing and ends at once.
         listener.WaitForConnection();
         listener.ReadToStream(ADestination, -1, true);
@@ -151,6 +175,7 @@ void TNetFTP::ReceiveTransfer(const std::string& ACommand, TNetStream& ADestinat
     FDataConnection.reset();
   } catch (...) {
     ReportStatus(ftpReady, {"Transfer complete"});
+    if (commanded) DropFinalReply();
     throw;
   }
   ReportStatus(ftpReady, {"Transfer complete"});
@@ -159,6 +184,7 @@ void TNetFTP::ReceiveTransfer(const std::string& ACommand, TNetStream& ADestinat
 
 void TNetFTP::SendTransfer(const std::string& ACommand, TNetStream& ASource, bool AFromStart) {
   FAbortSent = false;
+  bool commanded = false;
   ReportStatus(ftpTransfer, {"Starting FTP transfer"});
   // An abort closes the data socket under the write; the write's failure is
   // then the abort itself, and the final replies tell the rest.
@@ -180,6 +206,7 @@ void TNetFTP::SendTransfer(const std::string& ACommand, TNetStream& ASource, boo
         data.OpenConnection(DefaultTimeLimit);
         try {
           ReadReply({110, 125, 150});
+          commanded = true;
           write(data);
         } catch (...) {
           data.CloseConnection();
@@ -191,6 +218,7 @@ void TNetFTP::SendTransfer(const std::string& ACommand, TNetStream& ASource, boo
         listener.StartListening();
         SendPortCommand(*listener.ListenerHandle());
         SendCommand(ACommand, {125, 150});
+        commanded = true;
         listener.WaitForConnection();
         // The server takes the close of the data connection as the end of the file.
         if (listener.IsConnected()) write(listener);
@@ -202,6 +230,7 @@ void TNetFTP::SendTransfer(const std::string& ACommand, TNetStream& ASource, boo
     FDataConnection.reset();
   } catch (...) {
     ReportStatus(ftpReady, {"Transfer complete"});
+    if (commanded) DropFinalReply();
     throw;
   }
   ReportStatus(ftpReady, {"Transfer complete"});

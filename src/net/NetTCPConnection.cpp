@@ -316,12 +316,14 @@ void TNetTCPConnection::ReadToStream(TNetStream& AStream, int64_t AByteCount, bo
       } catch (const std::exception& e) {
         // What arrived before the failure still belongs in the stream; a close
         // of the peer is the normal end of a read until disconnect.
+        // They are counted like every other chunk, so that the work total
+        // ends at the byte count that arrived.
         queued = InputQueue.Size();
         if (queued > 0) {
           AStream.WriteBuffer(InputQueue.Memory(), queued);
           remaining -= queued;
+          InputQueue.Discard(queued);
         }
-        InputQueue.Clear();
         if (AUntilDisconnect && dynamic_cast<const ENetConnClosedGracefully*>(&e)) break;
         throw;
       }

@@ -1,0 +1,151 @@
+// The headless driver build/bin/ftpxfer run as a process against pyftpdlib:
+// transfers in both modes, listings, sizes, raw commands, the listing parser
+// on a file, and the exit status and message of a failure.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "Process.h"
+#include "RealServers.h"
+#include "Sha256.h"
+#include "TestFiles.h"
+
+#ifndef LISTING_DATA_DIR
+#error LISTING_DATA_DIR must name the folder of the captured listings
+#endif
+
+namespace {
+
+std::string Tool() { return ExecutableDir() + "/ftpxfer"; }
+
+ProcessResult Xfer(const PyftpdlibServer& server, std::vector<std::string> args) {
+  std::vector<std::string> argv = {Tool(),   "--host", "127.0.0.1", "--port", std::to_string(server.Port()),
+                                   "--user", "user",   "--password", "secret"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  RunOptions options;
+  options.TimeoutMs = 30000;
+  return RunProcess(argv, options);
+}
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+}  // namespace
+
+TEST(FtpXferTool, TransfersListingsAndCommands) {
+  RequireProgram(Tool(), "this project (build the ftpxfer target)");
+  PyftpdlibServer server;
+  TempDir local;
+  WritePatternFile(server.Root() + "/down.bin", 1234567, 21);
+  WritePatternFile(local.File("up.bin"), 765432, 22);
+
+  const std::vector<std::pair<std::string, std::vector<std::string>>> modes = {{"passive", {}},
+                                                                                {"active", {"--active"}}};
+  for (const auto& [mode, modeArgs] : modes) {
+    SCOPED_TRACE(mode);
+    const std::string got = local.File("got-" + mode + ".bin");
+    std::vector<std::string> get = modeArgs;
+    get.insert(get.end(), {"get", "down.bin", got});
+    ProcessResult r = Xfer(server, get);
+    ASSERT_EQ(r.ExitCode, 0) << r.Describe() << r.Err;
+    EXPECT_EQ(Sha256OfFile(got), Sha256OfFile(server.Root() + "/down.bin"));
+    EXPECT_TRUE(Has(r.Err, "Starting FTP transfer\n")) << r.Err;
+    EXPECT_TRUE(Has(r.Err, "Transfer complete\n")) << r.Err;
+    EXPECT_TRUE(Has(r.Err, "1234567 bytes")) << r.Err;  // the progress ends at the whole size
+
+    std::vector<std::string> put = modeArgs;
+    put.insert(put.end(), {"--quiet", "put", local.File("up.bin"), "up-" + mode + ".bin"});
+    r = Xfer(server, put);
+    ASSERT_EQ(r.ExitCode, 0) << r.Describe() << r.Err;
+    EXPECT_EQ(r.Err, "");
+    EXPECT_EQ(Sha256OfFile(server.Root() + "/up-" + mode + ".bin"), Sha256OfFile(local.File("up.bin")));
+  }
+
+  // Resume a partial download.
+  WriteFile(local.File("part.bin"), PatternBytes(21, 0, 1000));
+  ProcessResult r = Xfer(server, {"--quiet", "get", "down.bin", local.File("part.bin"), "--resume"});
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_EQ(Sha256OfFile(local.File("part.bin")), Sha256OfFile(server.Root() + "/down.bin"));
+
+  ::mkdir((server.Root() + "/sub").c_str(), 0755);
+  r = Xfer(server, {"--quiet", "--format", "list"});
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_EQ(r.Out.substr(0, r.Out.find('\n')), "# format flfUnix");
+  EXPECT_TRUE(Has(r.Out, "f\t1234567\t")) << r.Out;
+  EXPECT_TRUE(Has(r.Out, "\tdown.bin\t")) << r.Out;
+  EXPECT_TRUE(Has(r.Out, "d\t")) << r.Out;
+  EXPECT_TRUE(Has(r.Out, "\tsub\t")) << r.Out;
+
+  r = Xfer(server, {"--quiet", "nlst"});
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_EQ(r.Out, "down.bin\nsub\nup-active.bin\nup-passive.bin\n");
+
+  r = Xfer(server, {"--quiet", "size", "down.bin"});
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_EQ(r.Out, "1234567\n");
+  r = Xfer(server, {"--quiet", "size", "missing.bin"});
+  EXPECT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_EQ(r.Out, "-1\n");
+
+  r = Xfer(server, {"--quiet", "raw", "NOOP"});
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_EQ(r.Out.substr(0, 4), "200 ");
+  r = Xfer(server, {"--quiet", "cd", "sub"});
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_EQ(r.Out, "/sub\n");
+}
+
+TEST(FtpXferTool, Failures) {
+  RequireProgram(Tool(), "this project (build the ftpxfer target)");
+  PyftpdlibServer server;
+  TempDir local;
+  WriteFile(server.Root() + "/a.txt", "a");
+  WriteFile(local.File("a.txt"), "local");
+
+  // A refused command: exit 1, the class and the server's message.
+  ProcessResult r = Xfer(server, {"--quiet", "delete", "missing.txt"});
+  EXPECT_EQ(r.ExitCode, 1) << r.Describe();
+  EXPECT_EQ(r.Err.rfind("ENetProtocolReplyError: ", 0), 0u) << r.Err;
+  EXPECT_TRUE(Has(r.Err, "No such file or directory")) << r.Err;
+
+  r = Xfer(server, {"--quiet", "get", "a.txt", local.File("a.txt")});
+  EXPECT_EQ(r.ExitCode, 1);
+  EXPECT_EQ(r.Err, "ENetFTPFileAlreadyExists: Destination file already exists.\n");
+  EXPECT_EQ(ReadFile(local.File("a.txt")), "local");
+
+  r = Xfer(server, {"--quiet", "raw", "NOOP\r\nDELE a.txt"});
+  EXPECT_EQ(r.ExitCode, 1);
+  EXPECT_EQ(r.Err, "ENetInvalidCommandArgument: A command must not contain a line break.\n");
+  EXPECT_TRUE(PathExists(server.Root() + "/a.txt"));
+
+  std::vector<std::string> wrong = {Tool(), "--host", "127.0.0.1", "--port", std::to_string(server.Port()),
+                                    "--user", "user",   "--password", "wrong", "--quiet", "pwd"};
+  r = RunProcess(wrong);
+  EXPECT_EQ(r.ExitCode, 1);
+  EXPECT_EQ(r.Err, "ENetProtocolReplyError: Authentication failed.\r\n\n");
+
+  r = Xfer(server, {"bogus"});
+  EXPECT_EQ(r.ExitCode, 2);
+  EXPECT_TRUE(Has(r.Err, "unknown command bogus")) << r.Err;
+}
+
+TEST(FtpXferTool, ParseListingFile) {
+  RequireProgram(Tool(), "this project (build the ftpxfer target)");
+  ProcessResult r = RunProcess({Tool(), "--format", "parse-listing", std::string(LISTING_DATA_DIR) + "/dos.txt"});
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_EQ(r.Out.substr(0, r.Out.find('\n')), "# format flfDos");
+  EXPECT_GT(std::count(r.Out.begin(), r.Out.end(), '\n'), 1);
+
+  TempDir local;
+  WriteFile(local.File("unix.txt"), "drwxr-xr-x   2 owner group 4096 Jan 02  2024 pub\r\n");
+  r = RunProcess({Tool(), "parse-listing", local.File("unix.txt")});
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_EQ(r.Out, "d\t4096\t2024-01-02 00:00\tpub\t\towner\tgroup\trwxr-xr-x\n");
+
+  r = RunProcess({Tool(), "parse-listing", local.File("missing.txt")});
+  EXPECT_EQ(r.ExitCode, 1);
+  EXPECT_EQ(r.Err.rfind("EFOpenError: ", 0), 0u) << r.Err;
+}
