@@ -413,18 +413,6 @@ void TMainForm::ShowDisconnectedState() {
   ConnectButton->setDefault(true);
 }
 
-void TMainForm::CloseUnderRunningCommand() {
-  // What Quit does, except that the connection keeps its I/O handler: the
-  // command beneath this handler is blocked in a wait on it, and freeing it
-  // would pull it away under that wait. The closed socket ends the wait with
-  // an error; the next connect opens the same handler again.
-  NetFTP1->WriteLine("QUIT");
-  NetFTP1->ReportStatus(hsDisconnecting);
-  NetFTP1->DropSocket();
-  NetFTP1->FireDisconnected();
-  NetFTP1->ReportStatus(hsDisconnected);
-}
-
 // ---- Command handlers ----
 
 void TMainForm::ConnectButtonClick(QObject*) {
@@ -438,10 +426,9 @@ void TMainForm::ConnectButtonClick(QObject*) {
   if (IsConnected()) {
     const auto Reset = qScopeGuard([this] { ShowDisconnectedState(); });
     if (TransferRunning) NetFTP1->AbortTransfer();
-    if (FCommandDepth > 0)
-      CloseUnderRunningCommand();
-    else
-      NetFTP1->Quit();
+    // Also safe while a command of this window is blocked beneath this
+    // handler: the connection frees its handler once that call has returned.
+    NetFTP1->Quit();
     return;
   }
 

@@ -162,8 +162,6 @@ class TMainForm : public QDialog {
   void ArrangeControls();
   void EnforceSectionMinimum(int ASection, int ANewSize);
   void ShowDisconnectedState();
-  // Disconnects while a command of this window is blocked on the connection.
-  void CloseUnderRunningCommand();
   // Replaces the listing's lines; a first line that contains "total" goes.
   void ShowListingLines(const std::vector<std::string>& ALines);
   // Adds a line to the trace list and selects it, which scrolls it into view.

@@ -355,7 +355,7 @@ TEST_F(ClientWindowFtpTest, DisconnectClickedDuringADownloadClosesTheSession) {
   EXPECT_FALSE(Form->TransferRunning);
   EXPECT_TRUE(Form->AbortButton->isHidden());
   // The download itself ends with the closed connection.
-  EXPECT_EQ(Errors, QStringList{"Connection Closed Gracefully."});
+  EXPECT_EQ(Errors, QStringList{"Not Connected"});
   const QStringList Lines = Trace();
   EXPECT_TRUE(Lines.contains("->> ABOR"));
   EXPECT_TRUE(Lines.contains("->> QUIT"));
