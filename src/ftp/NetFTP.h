@@ -144,6 +144,7 @@ class TNetFTP : public TNetTCPClient {
   void CopySettingsToDataConnection(TNetTCPConnection& AConnection);
   TNetTCPClient& NewPassiveConnection(const std::string& AHost, int32_t APort);
   TNetSimpleServer& NewActiveListener();
+  void RunTransfer(const std::function<void(bool& ACommanded)>& ADataPhase);
   void ReceiveTransfer(const std::string& ACommand, TNetStream& ADestination, bool AResume);
   void SendTransfer(const std::string& ACommand, TNetStream& ASource, bool AFromStart);
   void FinishTransfer();
@@ -165,4 +166,5 @@ class TNetFTP : public TNetTCPClient {
   std::string FControlHost;
   // Set by AbortTransfer while a transfer runs.
   bool FAbortSent = false;
+  bool FTransferRunning = false;
 };

@@ -134,40 +134,26 @@ void TNetFTP::FinishTransfer() {
 // own reply; the failure itself goes on to the caller.
 void TNetFTP::DropFinalReply() { ReadReplyWithin(); }
 
-void TNetFTP::ReceiveTransfer(const std::string& ACommand, TNetStream& ADestination, bool AResume) {
+// The frame every transfer shares: the status reports, the data connection
+// freed whatever happens, and the final reply (or, after a failure once the
+// server had accepted the command, the reply dropped). ADataPhase sets
+// ACommanded once the server has accepted the transfer command.
+void TNetFTP::RunTransfer(const std::function<void(bool& ACommanded)>& ADataPhase) {
+  // One transfer at a time: a second one started from a window handler while
+  // this one waits would pull the data connection away under it.
+  if (FTransferRunning) throw ENetException("A transfer is already running.");
+  FTransferRunning = true;
+  struct Done {
+    bool& running;
+    ~Done() { running = false; }
+  } done{FTransferRunning};
+
   FAbortSent = false;
-  bool commanded = false;  // the server accepted the command: a final reply follows
+  bool commanded = false;
   ReportStatus(ftpTransfer, {"Starting FTP transfer"});
   try {
     try {
-      if (Passive) {
-        std::string host;
-        int32_t port;
-        RequestPassiveAddress(host, port);
-        TNetTCPClient& data = NewPassiveConnection(host, port);
-        data.OpenConnection(DefaultTimeLimit);
-        try {
-          if (AResume) SendCommand("REST " + std::to_string(ADestination.Position()), {350});
-          WriteLine(ACommand);
-          ReadReply({125, 150, 154});
-          commanded = true;
-          data.ReadToStream(ADestination, -1, true);
-        } catch (...) {
-          data.CloseConnection();
-          throw;
-        }
-        data.CloseConnection();
-      } else {
-        TNetSimpleServer& listener = NewActiveListener();
-        listener.StartListening();
-        SendPortCommand(*listener.ListenerHandle());
-        if (AResume) SendCommand("REST " + std::to_string(ADestination.Position()), {350});
-        SendCommand(ACommand, {125, 150, 154});
-        commanded = true;
-        // Without a connection the read below finds nothing and ends at once.
-        listener.WaitForConnection();
-        listener.ReadToStream(ADestination, -1, true);
-      }
+      ADataPhase(commanded);
     } catch (...) {
       FDataConnection.reset();
       throw;
@@ -182,10 +168,40 @@ void TNetFTP::ReceiveTransfer(const std::string& ACommand, TNetStream& ADestinat
   FinishTransfer();
 }
 
+void TNetFTP::ReceiveTransfer(const std::string& ACommand, TNetStream& ADestination, bool AResume) {
+  RunTransfer([&](bool& commanded) {
+    if (Passive) {
+      std::string host;
+      int32_t port;
+      RequestPassiveAddress(host, port);
+      TNetTCPClient& data = NewPassiveConnection(host, port);
+      data.OpenConnection(DefaultTimeLimit);
+      try {
+        if (AResume) SendCommand("REST " + std::to_string(ADestination.Position()), {350});
+        WriteLine(ACommand);
+        ReadReply({125, 150, 154});
+        commanded = true;
+        data.ReadToStream(ADestination, -1, true);
+      } catch (...) {
+        data.CloseConnection();
+        throw;
+      }
+      data.CloseConnection();
+    } else {
+      TNetSimpleServer& listener = NewActiveListener();
+      listener.StartListening();
+      SendPortCommand(*listener.ListenerHandle());
+      if (AResume) SendCommand("REST " + std::to_string(ADestination.Position()), {350});
+      SendCommand(ACommand, {125, 150, 154});
+      commanded = true;
+      // Without a connection the read below finds nothing and ends at once.
+      listener.WaitForConnection();
+      listener.ReadToStream(ADestination, -1, true);
+    }
+  });
+}
+
 void TNetFTP::SendTransfer(const std::string& ACommand, TNetStream& ASource, bool AFromStart) {
-  FAbortSent = false;
-  bool commanded = false;
-  ReportStatus(ftpTransfer, {"Starting FTP transfer"});
   // An abort closes the data socket under the write; the write's failure is
   // then the abort itself, and the final replies tell the rest.
   auto write = [&](TNetTCPConnection& AData) {
@@ -195,46 +211,34 @@ void TNetFTP::SendTransfer(const std::string& ACommand, TNetStream& ASource, boo
       if (!FAbortSent) throw;
     }
   };
-  try {
-    try {
-      if (Passive) {
-        std::string host;
-        int32_t port;
-        RequestPassiveAddress(host, port);
-        WriteLine(ACommand);
-        TNetTCPClient& data = NewPassiveConnection(host, port);
-        data.OpenConnection(DefaultTimeLimit);
-        try {
-          ReadReply({110, 125, 150});
-          commanded = true;
-          write(data);
-        } catch (...) {
-          data.CloseConnection();
-          throw;
-        }
-        data.CloseConnection();
-      } else {
-        TNetSimpleServer& listener = NewActiveListener();
-        listener.StartListening();
-        SendPortCommand(*listener.ListenerHandle());
-        SendCommand(ACommand, {125, 150});
+  RunTransfer([&](bool& commanded) {
+    if (Passive) {
+      std::string host;
+      int32_t port;
+      RequestPassiveAddress(host, port);
+      WriteLine(ACommand);
+      TNetTCPClient& data = NewPassiveConnection(host, port);
+      data.OpenConnection(DefaultTimeLimit);
+      try {
+        ReadReply({110, 125, 150});
         commanded = true;
-        listener.WaitForConnection();
-        // The server takes the close of the data connection as the end of the file.
-        if (listener.IsConnected()) write(listener);
+        write(data);
+      } catch (...) {
+        data.CloseConnection();
+        throw;
       }
-    } catch (...) {
-      FDataConnection.reset();
-      throw;
+      data.CloseConnection();
+    } else {
+      TNetSimpleServer& listener = NewActiveListener();
+      listener.StartListening();
+      SendPortCommand(*listener.ListenerHandle());
+      SendCommand(ACommand, {125, 150});
+      commanded = true;
+      listener.WaitForConnection();
+      // The server takes the close of the data connection as the end of the file.
+      if (listener.IsConnected()) write(listener);
     }
-    FDataConnection.reset();
-  } catch (...) {
-    ReportStatus(ftpReady, {"Transfer complete"});
-    if (commanded) DropFinalReply();
-    throw;
-  }
-  ReportStatus(ftpReady, {"Transfer complete"});
-  FinishTransfer();
+  });
 }
 
 void TNetFTP::AfterRetrieve(TNetStream& AStream) {

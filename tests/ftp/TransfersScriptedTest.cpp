@@ -444,3 +444,26 @@ TEST(FtpTransfers, NoDescriptorLeftBehind) {
   ASSERT_TRUE(server.WaitSessionsClosed());
   EXPECT_EQ(openDescriptors(), before);
 }
+
+TEST(FtpTransfers, ASecondTransferStartedDuringOneIsRefused) {
+  ScriptedFtpServer server;
+  const std::string content = PatternBytes(5, 0, 200000);
+  server.SetFile("a.bin", content);
+  FtpTestClient c(server.Port());
+  c.Open();
+  // A window handler run from inside the first transfer starts another one.
+  std::string nested;
+  c.onWork = [&](int64_t) {
+    if (!nested.empty()) return;
+    TNetMemoryStream other;
+    nested = MessageOf<ENetException>([&] { c.ftp.Retrieve("a.bin", other); });
+  };
+  TNetMemoryStream sink;
+  c.ftp.Retrieve("a.bin", sink);
+  EXPECT_EQ(nested, "A transfer is already running.");
+  EXPECT_EQ(Bytes(sink), content);  // the first one went on undisturbed
+  c.onWork = nullptr;
+  TNetMemoryStream again;
+  c.ftp.Retrieve("a.bin", again);  // and the next one runs
+  EXPECT_EQ(Bytes(again), content);
+}
