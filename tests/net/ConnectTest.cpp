@@ -172,3 +172,44 @@ TEST(Connect, ConnectAndReadAll) {
   EXPECT_FALSE(client.IsConnected());
   EXPECT_EQ(client.IOHandler(), nullptr);  // the owned handler went with the close
 }
+
+// A window handler run inside a blocked call may close the connection; the
+// owned handler then stays alive until the blocked call has returned (the
+// sanitizer run would catch a use after free here).
+TEST(Connect, CloseFromAPumpDuringABlockedRead) {
+  LoopbackPeer peer([](int fd) { LoopbackPeer::ReadLine(fd); });
+  CountingAntiFreeze antiFreeze;
+  antiFreeze.IdleTimeOut = 20;
+  TNetTCPClient client;
+  client.Host = "127.0.0.1";
+  client.Port = peer.port();
+  client.OpenConnection();
+  antiFreeze.onPump = [&] {
+    if (antiFreeze.pumps == 3) client.CloseConnection();
+  };
+  EXPECT_THROW(client.ReadLine(), ENetException);
+  EXPECT_FALSE(client.IsConnected());
+  EXPECT_EQ(client.IOHandler(), nullptr);
+  EXPECT_EQ(client.ComponentCount(), 0u);  // the retired handler is gone now
+}
+
+TEST(Connect, CloseFromAPumpDuringTheConnectWait) {
+  SilentListener silent;
+  CountingAntiFreeze antiFreeze;
+  antiFreeze.IdleTimeOut = 20;
+  TNetTCPClient client;
+  client.Host = "127.0.0.1";
+  client.Port = silent.peer.port();
+  antiFreeze.onPump = [&] {
+    if (antiFreeze.pumps == 3) client.CloseConnection();
+  };
+  const auto start = Clock::now();
+  try {
+    client.OpenConnection(5000);
+    FAIL() << "connected";
+  } catch (const ENetClosedSocket& e) {
+    EXPECT_STREQ(e.what(), "Disconnected.");
+  }
+  EXPECT_LT(MillisSince(start), 4000);  // given up at once, not at the time limit
+  EXPECT_FALSE(client.IsConnected());
+}
