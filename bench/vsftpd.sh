@@ -1,0 +1,55 @@
+# Shared by the benchmarks (sourced): a vsftpd on 127.0.0.1 serving an
+# anonymous root under a RAM-backed work folder, stopped and cleaned up when
+# the script exits.
+#
+#   bench_work=$(bench_workdir NAME)   # /dev/shm/remessa-NAME.XXXXXX, removed at exit
+#   bench_start_vsftpd ANON_ROOT [EXTRA_CONFIG_LINES]   # sets bench_port
+bench_vsftpd_pid=""
+bench_work=""
+bench_cleanup() {
+  if [ -n "$bench_vsftpd_pid" ]; then
+    kill "$bench_vsftpd_pid" 2>/dev/null || true
+    wait "$bench_vsftpd_pid" 2>/dev/null || true
+  fi
+  if [ -n "$bench_work" ]; then rm -rf "$bench_work"; fi
+}
+trap bench_cleanup EXIT
+
+bench_workdir() {
+  bench_work=$(mktemp -d "/dev/shm/remessa-$1.XXXXXX")
+  chmod 755 "$bench_work"
+}
+
+bench_start_vsftpd() {
+  local anon=$1 extra=${2:-}
+  mkdir -p /var/run/vsftpd/empty
+  chmod 755 "$anon"
+  bench_port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+  cat >"$bench_work/vsftpd.conf" <<CONF
+listen=YES
+listen_address=127.0.0.1
+listen_port=$bench_port
+background=NO
+anonymous_enable=YES
+no_anon_password=YES
+anon_root=$anon
+local_enable=NO
+connect_from_port_20=NO
+pasv_enable=YES
+seccomp_sandbox=NO
+secure_chroot_dir=/var/run/vsftpd/empty
+xferlog_enable=NO
+$extra
+CONF
+  /usr/sbin/vsftpd "$bench_work/vsftpd.conf" &
+  bench_vsftpd_pid=$!
+  local _
+  for _ in $(seq 50); do
+    { exec 3<>"/dev/tcp/127.0.0.1/$bench_port"; } 2>/dev/null && { exec 3<&- 3>&-; return 0; }
+    sleep 0.1
+  done
+  echo "vsftpd did not start on 127.0.0.1:$bench_port" >&2
+  return 1
+}
+
+bench_median() { sort -n | awk '{a[NR]=$1} END {print (NR%2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2}'; }
