@@ -188,4 +188,6 @@ class TMainForm : public QDialog {
   int FTraceHeight = 170;
   int FTraceHeightAtDragStart = 170;
   int64_t FWorkStartMs = 0;
+  int64_t FLastDisplayMs = -1;  // when the work texts and bars were last refreshed
+  static constexpr int64_t DisplayIntervalMs = 40;
 };

@@ -126,6 +126,7 @@ void TMainForm::NetFTP1WorkBegin(int, int64_t AWorkCountMax) {
   TransferStartTime = LocalNow();
   // The speed is measured on a clock that no change of the local time moves.
   FWorkStartMs = SteadyMs();
+  FLastDisplayMs = -1;
   // Downloads and listings announce no total.
   const int64_t Max = AWorkCountMax > 0 ? AWorkCountMax : ExpectedBytes;
   ProgressBar1->SetMax(Max);
@@ -134,12 +135,23 @@ void TMainForm::NetFTP1WorkBegin(int, int64_t AWorkCountMax) {
 }
 
 void TMainForm::NetFTP1Work(int AWorkMode, int64_t AWorkCount) {
-  CurrentSpeed = TransferSpeed(SteadyMs() - FWorkStartMs, AWorkCount, CurrentSpeed);
-  const std::string Remaining = RemainingTimeText(ProgressBar1->Max(), AWorkCount, CurrentSpeed);
-  ShowStatusText(FromNetText(WorkSpeedText(AWorkMode, SpeedText(CurrentSpeed, Remaining, SystemSeparators().Decimal))));
+  const int64_t Now = SteadyMs();
+  CurrentSpeed = TransferSpeed(Now - FWorkStartMs, AWorkCount, CurrentSpeed);
+  // A work event comes with every received or sent block (every 8 KiB here).
+  // Laying out and painting the texts and bars that often would cost the
+  // transfer most of its speed, so they are refreshed with the first event
+  // and then at most every DisplayIntervalMs; an abort is acted on at once.
+  const bool Refresh = FLastDisplayMs < 0 || Now - FLastDisplayMs >= DisplayIntervalMs;
+  if (Refresh) {
+    FLastDisplayMs = Now;
+    const std::string Remaining = RemainingTimeText(ProgressBar1->Max(), AWorkCount, CurrentSpeed);
+    ShowStatusText(FromNetText(WorkSpeedText(AWorkMode, SpeedText(CurrentSpeed, Remaining, SystemSeparators().Decimal))));
+  }
   if (AbortRequested) NetFTP1->AbortTransfer();
-  ProgressBar1->SetPosition(AWorkCount);
-  if (f_remessadados != nullptr) f_remessadados->ProgressBar1->SetPosition(AWorkCount);
+  if (Refresh) {
+    ProgressBar1->SetPosition(AWorkCount);
+    if (f_remessadados != nullptr) f_remessadados->ProgressBar1->SetPosition(AWorkCount);
+  }
   AbortRequested = false;
 }
 

@@ -443,8 +443,32 @@ TEST_F(ClientWindowMirrorTest, ProgressCopesWithNegativeAndHugeCounts) {
     EXPECT_EQ(Bar->Position(), Huge / 2);
     EXPECT_NEAR(static_cast<double>(Bar->value()) / Bar->maximum(), 0.5, 1e-6);
   }
+  Form->NetFTP1WorkBegin(WorkModeWrite, Huge);
   Form->NetFTP1Work(WorkModeWrite, Huge + 1);  // past the end shows full
   EXPECT_EQ(Form->ProgressBar1->value(), Form->ProgressBar1->maximum());
+}
+
+TEST_F(ClientWindowMirrorTest, DisplayRefreshesAtMostEveryIntervalButAbortsAtOnce) {
+  Form->ExpectedBytes = 1000000;
+  Form->NetFTP1WorkBegin(WorkModeRead, 0);
+  Form->NetFTP1Work(WorkModeRead, 1000);  // the first event is always shown
+  EXPECT_EQ(SendFiles->ProgressBar1->Position(), 1000);
+  const QString First = SendFiles->mensagem->text();
+  EXPECT_TRUE(First.startsWith("Download speed ")) << First.toStdString();
+
+  // Right after it: counted, not shown yet; an abort request acts at once.
+  Form->AbortRequested = true;
+  Form->NetFTP1Work(WorkModeRead, 2000);
+  EXPECT_FALSE(Form->AbortRequested);
+  EXPECT_EQ(SendFiles->ProgressBar1->Position(), 1000);
+  EXPECT_EQ(Form->ProgressBar1->Position(), 1000);
+
+  QTest::qWait(100);  // well past the refresh interval
+  Form->NetFTP1Work(WorkModeRead, 3000);
+  EXPECT_EQ(SendFiles->ProgressBar1->Position(), 3000);
+  EXPECT_EQ(Form->ProgressBar1->Position(), 3000);
+  EXPECT_EQ(SendFiles->mensagem->text(), Form->StatusBar1->PanelText(1));
+  Form->NetFTP1WorkEnd(WorkModeRead);
 }
 
 TEST_F(ClientWindowTest, SaveHostSettingWritesTheServerSection) {
