@@ -117,9 +117,13 @@ bool TNetFTP::ReadReplyWithin() {
 // one ("225 ABOR command successful; data channel closed."): nothing follows
 // it. A transfer the client aborted is reported as aborted in every case: an
 // upload cut short that way is one the server may have taken for complete.
+// A 426 or 450 without an "ABOR" of ours is the server giving up on the
+// transfer by itself ("426 Failure writing network stream."): a failure,
+// and no other reply follows it.
 void TNetFTP::FinishTransfer() {
   const int16_t code = ReadReply({225, 226, 250, 426, 450});
   if (code == 426 || code == 450) {
+    if (!FAbortSent) RaiseReplyError();
     ReadReply({226, 225});
     ReportStatus(ftpAborted, {"Transfer aborted"});
   } else if (FAbortSent) {

@@ -77,6 +77,41 @@ TEST(FtpAbort, DownloadFromWorkEventInBothModes) {
   }
 }
 
+// The transfer's own end after "ABOR" may be 426 or 450, and the answer to
+// "ABOR" 226 or 225: both replies are read, and the download returns
+// normally as aborted.
+TEST(FtpAbort, EitherFormOfTheAnswersToAbort) {
+  ScriptedFtpServer server;
+  server.SetPatternFile("big.bin", 4 << 20, 7);
+  const std::vector<std::vector<FtpReply>> answers = {
+      {FtpReply("450 Transfer aborted."), FtpReply("226 Closing data connection.")},
+      {FtpReply("426 Connection closed; transfer aborted."), FtpReply("225 ABOR done.")},
+  };
+  FtpTestClient c(server.Port());
+  c.Open();
+  for (const std::vector<FtpReply>& replies : answers) {
+    SCOPED_TRACE(replies[0].Text);
+    FtpTransferOptions slow;
+    slow.ChunkSize = 16384;
+    slow.ChunkPauseMs = 20;
+    slow.AbortReplies = replies;
+    server.SetTransferOptions(slow);
+    c.ClearLog();
+    int works = 0;
+    c.onWork = [&](int64_t) {
+      if (works++ == 0) c.ftp.AbortTransfer();
+    };
+    TNetMemoryStream sink;
+    c.ftp.Retrieve("big.bin", sink);
+    c.onWork = nullptr;
+    EXPECT_EQ(c.log, (Lines{"*Starting FTP transfer", ">PASV", ">RETR big.bin", ">ABOR", "*Transfer complete",
+                            "*Transfer aborted"}));
+    EXPECT_EQ(c.ftp.LastReply.Text, Lines{replies[1].Text.substr(4)});
+    EXPECT_EQ(c.ftp.RawCommand("NOOP"), 200);
+  }
+  c.ftp.Quit();
+}
+
 // An upload aborted from a work event: the write fails under the closed
 // socket, which is the abort itself and not passed on, in both modes.
 TEST(FtpAbort, UploadFromWorkEventInBothModes) {
