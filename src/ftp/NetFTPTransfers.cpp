@@ -222,7 +222,14 @@ void TNetFTP::SendTransfer(const std::string& ACommand, TNetStream& ASource, boo
       RequestPassiveAddress(host, port);
       WriteLine(ACommand);
       TNetTCPClient& data = NewPassiveConnection(host, port);
-      data.OpenConnection(DefaultTimeLimit);
+      try {
+        data.OpenConnection(DefaultTimeLimit);
+      } catch (...) {
+        // The server has the command already and answers it ("425 Can't
+        // open data connection."); that reply is not left for the next one.
+        DropFinalReply();
+        throw;
+      }
       try {
         ReadReply({110, 125, 150});
         commanded = true;

@@ -305,6 +305,27 @@ TEST(FtpTransfers, RefusedCommandClosesTheDataConnection) {
   }
 }
 
+// A passive upload writes its command before it connects the data
+// connection. When that connect fails, the server's answer to the command
+// is read with the failure, so the next command gets its own reply.
+TEST(FtpTransfers, PassiveUploadWhoseDataConnectionFailsKeepsTheSessionInStep) {
+  ScriptedFtpServer server;
+  const int closed = FindFreePort();  // nothing listens there
+  server.SetPasvReply([closed](int) { return "227 Entering Passive Mode (" + FtpHostPortText("127.0.0.1", closed) + ")"; });
+  server.SetHandler("STOR", [](FtpSession& s, const std::string&) { s.Reply("425 Can't open data connection."); });
+  FtpTestClient c(server.Port());
+  c.Open();
+  c.ClearLog();
+  TNetMemoryStream source;
+  Fill(source, "never sent");
+  EXPECT_THROW(c.ftp.Store(source, "up.bin"), ENetSocketError);
+  EXPECT_EQ(c.log, (Lines{"*Starting FTP transfer", ">PASV", ">STOR up.bin", "*Transfer complete"}));
+  EXPECT_EQ(c.ftp.DataConnection(), nullptr);
+  EXPECT_EQ(c.ftp.RawCommand("NOOP"), 200);
+  EXPECT_EQ(c.ftp.LastReply.Text, Lines{"NOOP ok."});
+  c.ftp.Quit();
+}
+
 // The 227 reply with and without parentheses; a port field that is not a
 // number fails with the integer conversion error and leaves the session
 // usable.
