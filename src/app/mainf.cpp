@@ -15,6 +15,7 @@
 #include <QStandardItemModel>
 #include <algorithm>
 
+#include "NetExceptions.h"
 #include "appcontrols.h"
 #include "appdialogs.h"
 #include "inifile.h"
@@ -466,6 +467,9 @@ void TMainForm::DirectoryListBoxDblClick(QObject*) {
   // the send-files window leaves it) that is the file written.
   const QFileInfo LocalCopy(Name);
   if (LocalCopy.isFile()) {
+    // A local copy larger than the server's file is no beginning of it:
+    // resuming would leave it as it is (or add to it) and count as done.
+    if (ExpectedBytes >= 0 && LocalCopy.size() > ExpectedBytes) throw ENetFTPFileAlreadyExists();
     ExpectedBytes -= LocalCopy.size();
     NetFTP1->Retrieve(RemoteName, LocalPath, false, true);
   } else {

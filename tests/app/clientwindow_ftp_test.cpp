@@ -280,6 +280,27 @@ TEST_F(ClientWindowFtpTest, DownloadAndUploadTheNamedFile) {
   EXPECT_TRUE(Form->DownloadButton->isEnabled());
 }
 
+// A local copy that is larger than the server's file cannot be its
+// beginning: the download refuses it before any transfer and leaves it as it
+// is. A shorter copy is resumed.
+TEST_F(ClientWindowFtpTest, DownloadResumesOnlyACopyShorterThanTheServersFile) {
+  Connect();
+  WriteFile(LocalFile("a.txt"), "hello\nand more than the server has\n");
+  Form->arquivo->setText("a.txt");
+  Click(Form->DownloadButton);
+  EXPECT_EQ(Errors, QStringList{"Destination file already exists."});
+  EXPECT_EQ(ReadFile(LocalFile("a.txt")), "hello\nand more than the server has\n");
+  EXPECT_TRUE(Trace().filter("->> RETR ").isEmpty()) << Trace().join(" | ").toStdString();
+  EXPECT_TRUE(Form->DownloadButton->isEnabled());
+
+  Errors.clear();
+  WriteFile(LocalFile("a.txt"), "hel");
+  Click(Form->DownloadButton);
+  EXPECT_EQ(Errors, QStringList());
+  EXPECT_EQ(ReadFile(LocalFile("a.txt")), "hello\n");
+  EXPECT_TRUE(Trace().contains("->> REST 3"));
+}
+
 TEST_F(ClientWindowFtpTest, AbortClickedDuringADownloadStopsIt) {
   const int64_t Size = 64 << 20;
   WritePatternFile(ServerFile("big.bin"), Size);
