@@ -124,7 +124,9 @@ void TNetFTP::FinishTransfer() {
   const int16_t code = ReadReply({225, 226, 250, 426, 450});
   if (code == 426 || code == 450) {
     if (!FAbortSent) RaiseReplyError();
-    ReadReply({226, 225});
+    // The answer to "ABOR" itself; bounded, since a server that answers the
+    // abort with the 426 alone must not hang the session.
+    if (ReadReplyWithin()) ValidateReply(static_cast<int16_t>(LastReply.NumericCode()), {226, 225});
     ReportStatus(ftpAborted, {"Transfer aborted"});
   } else if (FAbortSent) {
     if (code != 225) ReadReplyWithin();

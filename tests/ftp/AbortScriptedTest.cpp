@@ -298,3 +298,29 @@ TEST(FtpAbort, SingleAnswerToAbort) {
     c.ftp.Quit();
   }
 }
+
+TEST(FtpAbort, LoneAbortReplyDoesNotHang) {
+  // A server that answers "ABOR" during a download with the 426 alone.
+  ScriptedFtpServer server;
+  FtpTransferOptions options;
+  options.ChunkSize = 64 * 1024;
+  options.ChunkPauseMs = 20;
+  options.AbortReplies = {FtpReply("426 Transfer aborted.")};
+  server.SetTransferOptions(options);
+  server.SetFile("a.bin", PatternBytes(4, 0, 8 << 20));
+  FtpTestClient c(server.Port());
+  c.ftp.ReadTimeout = 1000;
+  c.Open();
+  c.ClearLog();
+  int works = 0;
+  c.onWork = [&](int64_t) {
+    if (++works == 2) c.ftp.AbortTransfer();
+  };
+  TNetMemoryStream sink;
+  const auto start = Clock::now();
+  c.ftp.Retrieve("a.bin", sink);
+  EXPECT_LT(SecondsSince(start), 5.0);  // one bounded wait, not a hang
+  EXPECT_EQ(c.log.back(), "*Transfer aborted");
+  c.onWork = nullptr;
+  EXPECT_EQ(c.ftp.RawCommand("NOOP"), 200);
+}
