@@ -438,6 +438,10 @@ void TNetTCPConnection::WriteFromStream(TNetStream& AStream, bool AAll, bool AWr
 int64_t TNetTCPConnection::WriteFileContents(const std::string& AFileName, bool AAllowWholeFileSend) {
   if (!FileExists(AFileName)) throw ENetFileNotFound(AFileName);
   if (SendWholeFile && !FIntercept && AAllowWholeFileSend && FSocketHandler && FSocketHandler->SocketHandle()) {
+    // A released socket handle still holds its old descriptor number, which
+    // may name another socket or file by now: send only on an open link.
+    DetectDisconnect(true, true);
+    if (!IsConnected()) throw ENetNotConnected();
     const int64_t size = FileSizeOf(AFileName);
     const int64_t sent = SendWholeFile(FSocketHandler->SocketHandle()->OsHandle, AFileName);
     // A short send is a failure, not a smaller file.

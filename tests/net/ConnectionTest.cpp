@@ -325,3 +325,35 @@ TEST(Buffers, ManagedBufferConsumesWithoutMoving) {
   EXPECT_EQ(queue.Size(), 0);
   EXPECT_EQ(consumed, 50000);
 }
+
+// After the link has gone the socket handle still remembers its old
+// descriptor number, which the system hands out again to the next socket or
+// file. A whole-file send must not reach whatever holds that number now.
+TEST(Writing, WholeFileSendAfterTheLinkHasGone) {
+  char name[] = "/tmp/remessa-wholefile-XXXXXX";
+  const int file = ::mkstemp(name);
+  ASSERT_GE(file, 0);
+  ASSERT_EQ(::write(file, "secret", 6), 6);
+  ::close(file);
+  int other[2];  // made first, so that neither end takes the number freed below
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, other), 0);
+
+  LoopbackPeer peer([](int) {});  // accepts and closes at once
+  Connected c(peer);
+  while (!c.client.PeerClosed) c.client.ProbeDisconnect(false);
+  ASSERT_FALSE(c.client.IsConnected());
+  ASSERT_NE(c.client.SocketHandler(), nullptr);
+  const int stale = c.client.SocketHandler()->SocketHandle()->OsHandle;
+
+  ASSERT_EQ(::dup2(other[0], stale), stale);  // the old number now names another socket
+
+  // The same failure as a send through the stream.
+  EXPECT_THROW(c.client.WriteFileContents(name, true), ENetConnClosedGracefully);
+  EXPECT_THROW(c.client.WriteFileContents(name, false), ENetConnClosedGracefully);
+  char buffer[16];
+  EXPECT_EQ(::recv(other[1], buffer, sizeof buffer, MSG_DONTWAIT), -1);  // nothing arrived there
+  ::close(stale);
+  ::close(other[0]);
+  ::close(other[1]);
+  ::unlink(name);
+}
