@@ -133,8 +133,15 @@ void TNetTCPConnection::CloseConnection() {
 
 void TNetTCPConnection::DropSocket() {
   if (!FIOHandler) return;
-  if (FIntercept) FIntercept->Detach();
-  FIOHandler->CloseHandler();
+  // The socket goes even when a handler of the intercept fails; otherwise the
+  // link could never be closed while that handler keeps failing.
+  try {
+    if (FIntercept) FIntercept->Detach();
+  } catch (...) {
+    if (FIOHandler) FIOHandler->CloseHandler();
+    throw;
+  }
+  if (FIOHandler) FIOHandler->CloseHandler();
 }
 
 // ---------------------------------------------------------------------------

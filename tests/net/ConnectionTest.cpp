@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <future>
 #include <vector>
 
 #include "LoopbackPeer.h"
@@ -356,4 +357,30 @@ TEST(Writing, WholeFileSendAfterTheLinkHasGone) {
   ::close(other[0]);
   ::close(other[1]);
   ::unlink(name);
+}
+
+// A failing handler of the intercept still lets the socket go: the failure
+// reaches the caller, the peer sees the close, and the client can connect
+// again.
+TEST(LinkState, AFailingDetachHandlerStillClosesTheSocket) {
+  TNetConnectionIntercept intercept;
+  intercept.OnDisconnect = [](TNetConnectionIntercept*) { throw std::runtime_error("trace failed"); };
+  std::promise<bool> sawEnd;
+  LoopbackPeer peer([&](int fd) {
+    char byte;
+    sawEnd.set_value(::recv(fd, &byte, 1, 0) == 0);
+  });
+  Connected c(peer);
+  c.client.SetIntercept(&intercept);
+  EXPECT_THROW(c.client.CloseConnection(), std::runtime_error);
+  EXPECT_FALSE(c.client.IsConnected());
+  std::future<bool> end = sawEnd.get_future();
+  ASSERT_EQ(end.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  EXPECT_TRUE(end.get());
+
+  c.client.SetIntercept(nullptr);
+  LoopbackPeer second([](int fd) { LoopbackPeer::SendAll(fd, "again\n"); });
+  c.client.Port = second.port();
+  c.client.OpenConnection();
+  EXPECT_EQ(c.client.ReadLine(), "again");
 }
