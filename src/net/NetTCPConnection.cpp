@@ -26,7 +26,12 @@ TNetTCPConnection::TNetTCPConnection(TNetBaseComponent* AOwner)
 TNetTCPConnection::~TNetTCPConnection() {
   // Only a link that is still open is dropped: a closed one has already told
   // its intercept, and nothing should report from a connection going away.
-  if (FIOHandler && FIOHandler->IsOpen()) DropSocket();
+  // A failing intercept handler has nobody to report to here (and would end
+  // the program); the socket is closed all the same.
+  try {
+    if (FIOHandler && FIOHandler->IsOpen()) DropSocket();
+  } catch (...) {
+  }
   SetIOHandler(nullptr);
   SetIntercept(nullptr);
 }

@@ -384,3 +384,21 @@ TEST(LinkState, AFailingDetachHandlerStillClosesTheSocket) {
   c.client.OpenConnection();
   EXPECT_EQ(c.client.ReadLine(), "again");
 }
+
+// Nobody is left to catch what a handler raises while a connection is being
+// destroyed: its socket still goes, and the program goes on.
+TEST(LinkState, DestroyingAClientWhoseInterceptFails) {
+  TNetConnectionIntercept intercept;
+  intercept.OnDisconnect = [](TNetConnectionIntercept*) { throw std::runtime_error("trace failed"); };
+  std::promise<bool> sawEnd;
+  LoopbackPeer peer([&](int fd) {
+    char byte;
+    sawEnd.set_value(::recv(fd, &byte, 1, 0) == 0);
+  });
+  auto c = std::make_unique<Connected>(peer);
+  c->client.SetIntercept(&intercept);
+  c.reset();
+  std::future<bool> end = sawEnd.get_future();
+  ASSERT_EQ(end.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  EXPECT_TRUE(end.get());
+}
