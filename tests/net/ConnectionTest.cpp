@@ -402,3 +402,26 @@ TEST(LinkState, DestroyingAClientWhoseInterceptFails) {
   ASSERT_EQ(end.wait_for(std::chrono::seconds(5)), std::future_status::ready);
   EXPECT_TRUE(end.get());
 }
+
+// A work-begin handler that fails leaves no phase open behind it: the next
+// transfer announces itself again and ends with its own work-end.
+TEST(ReadToStream, AFailingWorkBeginLeavesNoPhaseOpen) {
+  LoopbackPeer peer([](int fd) {
+    LoopbackPeer::SendAll(fd, "0123456789");
+    LoopbackPeer::ReadLine(fd);
+  });
+  Connected c(peer);
+  int begins = 0, ends = 0;
+  c.client.OnWorkBegin = [&](TNetBaseComponent*, TWorkMode, int64_t) {
+    if (++begins == 1) throw std::runtime_error("window failed");
+  };
+  c.client.OnWorkEnd = [&](TNetBaseComponent*, TWorkMode) { ++ends; };
+  TNetMemoryStream stream;
+  EXPECT_THROW(c.client.ReadToStream(stream, 5), std::runtime_error);
+  EXPECT_EQ(c.client.WorkLevel(wmRead), 0);
+  c.client.ReadToStream(stream, 5);
+  EXPECT_EQ(begins, 2);
+  EXPECT_EQ(ends, 1);
+  EXPECT_EQ(c.client.WorkLevel(wmRead), 0);
+  c.client.WriteLine("done");
+}
