@@ -288,7 +288,9 @@ int32_t TNetTCPConnection::ReadInt32(bool AConvert) {
 // The chunks move straight from the input queue into the stream: one copy
 // from the socket into the queue, one from the queue into the stream.
 void TNetTCPConnection::ReadToStream(TNetStream& AStream, int64_t AByteCount, bool AUntilDisconnect) {
-  if (AByteCount == -1 && !AUntilDisconnect) AByteCount = ReadInt32(true);
+  // The length before the data counts up to 4 GiB - 1; read as a signed
+  // value, more than 2 GiB would turn into "nothing" and stay on the link.
+  if (AByteCount == -1 && !AUntilDisconnect) AByteCount = static_cast<uint32_t>(ReadInt32(true));
   if (AByteCount >= 0) {
     const int64_t pos = AStream.Position();
     AStream.SetSize(pos + AByteCount);
@@ -427,7 +429,11 @@ void TNetTCPConnection::WriteFromStream(TNetStream& AStream, bool AAll, bool AWr
   int64_t pos = AStream.Position();
   const int64_t end = ASize == 0 ? AStream.Size() : pos + ASize;
   const int64_t count = end - pos;
-  if (AWriteByteCount) WriteInt32(static_cast<int32_t>(count), true);
+  if (AWriteByteCount) {
+    // A count that does not fit the 4-byte length would announce a wrong one.
+    if (count > int64_t{0xFFFFFFFF}) throw ENetTCPConnectionError("Stream too large for a 4-byte length.");
+    WriteInt32(static_cast<int32_t>(static_cast<uint32_t>(count)), true);
+  }
   StartWork(wmWrite, count);
   try {
     const int64_t bufferSize = std::max(SendBufferSize, 1);

@@ -425,3 +425,69 @@ TEST(ReadToStream, AFailingWorkBeginLeavesNoPhaseOpen) {
   EXPECT_EQ(c.client.WorkLevel(wmRead), 0);
   c.client.WriteLine("done");
 }
+
+namespace {
+
+// A stream that keeps what is written and reserves nothing for an announced
+// size, and may claim a size it does not hold.
+class TextSink : public TNetStream {
+ public:
+  explicit TextSink(int64_t claimedSize = 0) : claimed_(claimedSize) {}
+  int64_t Read(void*, int64_t) override { return 0; }
+  int64_t Write(const void* buffer, int64_t count) override {
+    text.append(static_cast<const char*>(buffer), static_cast<size_t>(count));
+    pos_ += count;
+    return count;
+  }
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override {
+    pos_ = origin == soBeginning ? offset : origin == soCurrent ? pos_ + offset : Size() + offset;
+    return pos_;
+  }
+  int64_t Size() override { return std::max<int64_t>(claimed_, static_cast<int64_t>(text.size())); }
+  void SetSize(int64_t) override {}
+
+  std::string text;
+
+ private:
+  int64_t claimed_;
+  int64_t pos_ = 0;
+};
+
+}  // namespace
+
+// The 4-byte length before a stream counts up to 4 GiB - 1: a length with the
+// top bit set announces more than 2 GiB, not "nothing".
+TEST(ReadToStream, LengthPrefixAboveTwoGiB) {
+  LoopbackPeer peer([](int fd) { LoopbackPeer::SendAll(fd, std::string("\x80\x00\x00\x05hello", 9)); });
+  Connected c(peer);
+  TextSink sink;
+  // The peer closes long before 2 GiB + 5 bytes have come.
+  EXPECT_THROW(c.client.ReadToStream(sink), ENetConnClosedGracefully);
+  EXPECT_EQ(sink.text, "hello");
+}
+
+// A stream whose size does not fit the 4-byte length is refused before a
+// single byte goes out, instead of announcing a cut-down count.
+TEST(Writing, StreamTooLongForItsLengthPrefix) {
+  std::promise<std::string> got;
+  LoopbackPeer peer([&](int fd) {
+    std::string all;
+    char buffer[256];
+    ssize_t n;
+    while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0) all.append(buffer, static_cast<size_t>(n));
+    got.set_value(all);
+  });
+  Connected c(peer);
+  TextSink source((int64_t{4} << 30) + 6);
+  try {
+    c.client.WriteFromStream(source, true, true);
+    FAIL() << "sent";
+  } catch (const ENetTCPConnectionError& e) {
+    EXPECT_STREQ(e.what(), "Stream too large for a 4-byte length.");
+  }
+  EXPECT_EQ(c.client.WorkLevel(wmWrite), 0);
+  c.client.CloseConnection();
+  std::future<std::string> received = got.get_future();
+  ASSERT_EQ(received.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  EXPECT_EQ(received.get(), "");
+}
