@@ -241,7 +241,10 @@ std::string TNetTCPConnection::ReadLine(const std::string& ATerminator, int32_t 
       found = at ? at + start : 0;
       scanned = size;
     }
-    const bool tooLong = AMaxLength != 0 && (found - 1 > AMaxLength || (found == 0 && scanned > AMaxLength));
+    // Without a terminator yet, the last termLen - 1 bytes may be the start
+    // of one (a CR whose LF is still on its way) and do not count.
+    const bool tooLong =
+        AMaxLength != 0 && (found - 1 > AMaxLength || (found == 0 && scanned - (termLen - 1) > AMaxLength));
     if (tooLong) {
       if (MaxLineAction == maException) throw ENetReadLnMaxLineLengthExceeded();
       LastLineSplit = true;

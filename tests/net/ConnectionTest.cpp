@@ -63,6 +63,27 @@ TEST(ReadLine, CrLfTerminatorSplitAcrossChunks) {
   c.client.WriteLine("done");
 }
 
+// A line of exactly the longest length whose two-byte terminator arrives
+// split over two chunks is as acceptable as when it arrives whole: the CR
+// alone may still be the start of the terminator.
+TEST(ReadLine, LongestLineWithItsTerminatorSplitAcrossChunks) {
+  LoopbackPeer peer([](int fd) {
+    for (int i = 0; i < 2; ++i) {
+      LoopbackPeer::SendAll(fd, "0123456789\r");
+      LoopbackPeer::Pause(100);
+      LoopbackPeer::SendAll(fd, "\n");
+    }
+    LoopbackPeer::ReadLine(fd);
+  });
+  Connected c(peer);
+  c.client.MaxLineLength = 10;
+  EXPECT_EQ(c.client.ReadLine("\r\n"), "0123456789");
+  c.client.MaxLineAction = maSplit;
+  EXPECT_EQ(c.client.ReadLine("\r\n"), "0123456789");
+  EXPECT_FALSE(c.client.LastLineSplit);
+  c.client.WriteLine("done");
+}
+
 TEST(ReadLine, MaxLineLengthBothActions) {
   const std::string exact(16384, 'a');
   LoopbackPeer peer([&](int fd) {
