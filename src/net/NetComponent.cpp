@@ -48,7 +48,13 @@ void TNetComponent::StartWork(TWorkMode AWorkMode, int64_t AWorkCountMax) {
   if (++w.Level == 1) {
     w.WorkCountMax = AWorkCountMax;
     w.WorkCount = 0;
-    if (OnWorkBegin) OnWorkBegin(this, AWorkMode, AWorkCountMax);
+    // A phase whose start failed is not open: its caller never finishes it.
+    try {
+      if (OnWorkBegin) OnWorkBegin(this, AWorkMode, AWorkCountMax);
+    } catch (...) {
+      --w.Level;
+      throw;
+    }
   }
 }
 

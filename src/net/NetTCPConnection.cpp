@@ -26,7 +26,12 @@ TNetTCPConnection::TNetTCPConnection(TNetBaseComponent* AOwner)
 TNetTCPConnection::~TNetTCPConnection() {
   // Only a link that is still open is dropped: a closed one has already told
   // its intercept, and nothing should report from a connection going away.
-  if (FIOHandler && FIOHandler->IsOpen()) DropSocket();
+  // A failing intercept handler has nobody to report to here (and would end
+  // the program); the socket is closed all the same.
+  try {
+    if (FIOHandler && FIOHandler->IsOpen()) DropSocket();
+  } catch (...) {
+  }
   SetIOHandler(nullptr);
   SetIntercept(nullptr);
 }
@@ -133,8 +138,15 @@ void TNetTCPConnection::CloseConnection() {
 
 void TNetTCPConnection::DropSocket() {
   if (!FIOHandler) return;
-  if (FIntercept) FIntercept->Detach();
-  FIOHandler->CloseHandler();
+  // The socket goes even when a handler of the intercept fails; otherwise the
+  // link could never be closed while that handler keeps failing.
+  try {
+    if (FIntercept) FIntercept->Detach();
+  } catch (...) {
+    if (FIOHandler) FIOHandler->CloseHandler();
+    throw;
+  }
+  if (FIOHandler) FIOHandler->CloseHandler();
 }
 
 // ---------------------------------------------------------------------------
@@ -229,7 +241,10 @@ std::string TNetTCPConnection::ReadLine(const std::string& ATerminator, int32_t 
       found = at ? at + start : 0;
       scanned = size;
     }
-    const bool tooLong = AMaxLength != 0 && (found - 1 > AMaxLength || (found == 0 && scanned > AMaxLength));
+    // Without a terminator yet, the last termLen - 1 bytes may be the start
+    // of one (a CR whose LF is still on its way) and do not count.
+    const bool tooLong =
+        AMaxLength != 0 && (found - 1 > AMaxLength || (found == 0 && scanned - (termLen - 1) > AMaxLength));
     if (tooLong) {
       if (MaxLineAction == maException) throw ENetReadLnMaxLineLengthExceeded();
       LastLineSplit = true;
@@ -276,7 +291,9 @@ int32_t TNetTCPConnection::ReadInt32(bool AConvert) {
 // The chunks move straight from the input queue into the stream: one copy
 // from the socket into the queue, one from the queue into the stream.
 void TNetTCPConnection::ReadToStream(TNetStream& AStream, int64_t AByteCount, bool AUntilDisconnect) {
-  if (AByteCount == -1 && !AUntilDisconnect) AByteCount = ReadInt32(true);
+  // The length before the data counts up to 4 GiB - 1; read as a signed
+  // value, more than 2 GiB would turn into "nothing" and stay on the link.
+  if (AByteCount == -1 && !AUntilDisconnect) AByteCount = static_cast<uint32_t>(ReadInt32(true));
   if (AByteCount >= 0) {
     const int64_t pos = AStream.Position();
     AStream.SetSize(pos + AByteCount);
@@ -415,7 +432,11 @@ void TNetTCPConnection::WriteFromStream(TNetStream& AStream, bool AAll, bool AWr
   int64_t pos = AStream.Position();
   const int64_t end = ASize == 0 ? AStream.Size() : pos + ASize;
   const int64_t count = end - pos;
-  if (AWriteByteCount) WriteInt32(static_cast<int32_t>(count), true);
+  if (AWriteByteCount) {
+    // A count that does not fit the 4-byte length would announce a wrong one.
+    if (count > int64_t{0xFFFFFFFF}) throw ENetTCPConnectionError("Stream too large for a 4-byte length.");
+    WriteInt32(static_cast<int32_t>(static_cast<uint32_t>(count)), true);
+  }
   StartWork(wmWrite, count);
   try {
     const int64_t bufferSize = std::max(SendBufferSize, 1);
@@ -438,6 +459,10 @@ void TNetTCPConnection::WriteFromStream(TNetStream& AStream, bool AAll, bool AWr
 int64_t TNetTCPConnection::WriteFileContents(const std::string& AFileName, bool AAllowWholeFileSend) {
   if (!FileExists(AFileName)) throw ENetFileNotFound(AFileName);
   if (SendWholeFile && !FIntercept && AAllowWholeFileSend && FSocketHandler && FSocketHandler->SocketHandle()) {
+    // A released socket handle still holds its old descriptor number, which
+    // may name another socket or file by now: send only on an open link.
+    DetectDisconnect(true, true);
+    if (!IsConnected()) throw ENetNotConnected();
     const int64_t size = FileSizeOf(AFileName);
     const int64_t sent = SendWholeFile(FSocketHandler->SocketHandle()->OsHandle, AFileName);
     // A short send is a failure, not a smaller file.

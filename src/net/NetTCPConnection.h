@@ -92,8 +92,8 @@ class TNetTCPConnection : public TNetComponent {
   void ReadBytes(void* ABuffer, int64_t ACount);
   int32_t ReadInt32(bool AConvert = true);
   // Copies incoming data into AStream: AByteCount bytes, or (-1) as many as a
-  // 4-byte length in network order announces, or everything until the peer
-  // closes. Byte counts are 64-bit: files of any size arrive whole.
+  // 4-byte unsigned length in network order announces, or everything until
+  // the peer closes. Byte counts are 64-bit: files of any size arrive whole.
   void ReadToStream(TNetStream& AStream, int64_t AByteCount = -1, bool AUntilDisconnect = false);
   std::string TakeReceived();
 
@@ -104,7 +104,8 @@ class TNetTCPConnection : public TNetComponent {
   void WriteInt32(int32_t AValue, bool AConvert = true);
   // Sends from the stream's start (AAll) or its position, up to its end (ASize
   // 0) or ASize bytes, in chunks of SendBufferSize; with AWriteByteCount the
-  // count goes first as a 4-byte length in network order.
+  // count goes first as a 4-byte length in network order (a stream of 4 GiB
+  // or more is refused before anything is sent).
   virtual void WriteFromStream(TNetStream& AStream, bool AAll = true, bool AWriteByteCount = false,
                                int64_t ASize = 0);
   // Sends a file; through the kernel's whole-file send when allowed, no

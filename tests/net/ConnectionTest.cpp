@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <future>
 #include <vector>
 
 #include "LoopbackPeer.h"
@@ -59,6 +60,27 @@ TEST(ReadLine, CrLfTerminatorSplitAcrossChunks) {
   Connected c(peer);
   EXPECT_EQ(c.client.ReadLine("\r\n"), "first");
   EXPECT_EQ(c.client.ReadLine("\r\n"), "second");
+  c.client.WriteLine("done");
+}
+
+// A line of exactly the longest length whose two-byte terminator arrives
+// split over two chunks is as acceptable as when it arrives whole: the CR
+// alone may still be the start of the terminator.
+TEST(ReadLine, LongestLineWithItsTerminatorSplitAcrossChunks) {
+  LoopbackPeer peer([](int fd) {
+    for (int i = 0; i < 2; ++i) {
+      LoopbackPeer::SendAll(fd, "0123456789\r");
+      LoopbackPeer::Pause(100);
+      LoopbackPeer::SendAll(fd, "\n");
+    }
+    LoopbackPeer::ReadLine(fd);
+  });
+  Connected c(peer);
+  c.client.MaxLineLength = 10;
+  EXPECT_EQ(c.client.ReadLine("\r\n"), "0123456789");
+  c.client.MaxLineAction = maSplit;
+  EXPECT_EQ(c.client.ReadLine("\r\n"), "0123456789");
+  EXPECT_FALSE(c.client.LastLineSplit);
   c.client.WriteLine("done");
 }
 
@@ -324,4 +346,169 @@ TEST(Buffers, ManagedBufferConsumesWithoutMoving) {
   queue.Discard(9900);
   EXPECT_EQ(queue.Size(), 0);
   EXPECT_EQ(consumed, 50000);
+}
+
+// After the link has gone the socket handle still remembers its old
+// descriptor number, which the system hands out again to the next socket or
+// file. A whole-file send must not reach whatever holds that number now.
+TEST(Writing, WholeFileSendAfterTheLinkHasGone) {
+  char name[] = "/tmp/remessa-wholefile-XXXXXX";
+  const int file = ::mkstemp(name);
+  ASSERT_GE(file, 0);
+  ASSERT_EQ(::write(file, "secret", 6), 6);
+  ::close(file);
+  int other[2];  // made first, so that neither end takes the number freed below
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, other), 0);
+
+  LoopbackPeer peer([](int) {});  // accepts and closes at once
+  Connected c(peer);
+  while (!c.client.PeerClosed) c.client.ProbeDisconnect(false);
+  ASSERT_FALSE(c.client.IsConnected());
+  ASSERT_NE(c.client.SocketHandler(), nullptr);
+  const int stale = c.client.SocketHandler()->SocketHandle()->OsHandle;
+
+  ASSERT_EQ(::dup2(other[0], stale), stale);  // the old number now names another socket
+
+  // The same failure as a send through the stream.
+  EXPECT_THROW(c.client.WriteFileContents(name, true), ENetConnClosedGracefully);
+  EXPECT_THROW(c.client.WriteFileContents(name, false), ENetConnClosedGracefully);
+  char buffer[16];
+  EXPECT_EQ(::recv(other[1], buffer, sizeof buffer, MSG_DONTWAIT), -1);  // nothing arrived there
+  ::close(stale);
+  ::close(other[0]);
+  ::close(other[1]);
+  ::unlink(name);
+}
+
+// A failing handler of the intercept still lets the socket go: the failure
+// reaches the caller, the peer sees the close, and the client can connect
+// again.
+TEST(LinkState, AFailingDetachHandlerStillClosesTheSocket) {
+  TNetConnectionIntercept intercept;
+  intercept.OnDisconnect = [](TNetConnectionIntercept*) { throw std::runtime_error("trace failed"); };
+  std::promise<bool> sawEnd;
+  LoopbackPeer peer([&](int fd) {
+    char byte;
+    sawEnd.set_value(::recv(fd, &byte, 1, 0) == 0);
+  });
+  Connected c(peer);
+  c.client.SetIntercept(&intercept);
+  EXPECT_THROW(c.client.CloseConnection(), std::runtime_error);
+  EXPECT_FALSE(c.client.IsConnected());
+  std::future<bool> end = sawEnd.get_future();
+  ASSERT_EQ(end.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  EXPECT_TRUE(end.get());
+
+  c.client.SetIntercept(nullptr);
+  LoopbackPeer second([](int fd) { LoopbackPeer::SendAll(fd, "again\n"); });
+  c.client.Port = second.port();
+  c.client.OpenConnection();
+  EXPECT_EQ(c.client.ReadLine(), "again");
+}
+
+// Nobody is left to catch what a handler raises while a connection is being
+// destroyed: its socket still goes, and the program goes on.
+TEST(LinkState, DestroyingAClientWhoseInterceptFails) {
+  TNetConnectionIntercept intercept;
+  intercept.OnDisconnect = [](TNetConnectionIntercept*) { throw std::runtime_error("trace failed"); };
+  std::promise<bool> sawEnd;
+  LoopbackPeer peer([&](int fd) {
+    char byte;
+    sawEnd.set_value(::recv(fd, &byte, 1, 0) == 0);
+  });
+  auto c = std::make_unique<Connected>(peer);
+  c->client.SetIntercept(&intercept);
+  c.reset();
+  std::future<bool> end = sawEnd.get_future();
+  ASSERT_EQ(end.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  EXPECT_TRUE(end.get());
+}
+
+// A work-begin handler that fails leaves no phase open behind it: the next
+// transfer announces itself again and ends with its own work-end.
+TEST(ReadToStream, AFailingWorkBeginLeavesNoPhaseOpen) {
+  LoopbackPeer peer([](int fd) {
+    LoopbackPeer::SendAll(fd, "0123456789");
+    LoopbackPeer::ReadLine(fd);
+  });
+  Connected c(peer);
+  int begins = 0, ends = 0;
+  c.client.OnWorkBegin = [&](TNetBaseComponent*, TWorkMode, int64_t) {
+    if (++begins == 1) throw std::runtime_error("window failed");
+  };
+  c.client.OnWorkEnd = [&](TNetBaseComponent*, TWorkMode) { ++ends; };
+  TNetMemoryStream stream;
+  EXPECT_THROW(c.client.ReadToStream(stream, 5), std::runtime_error);
+  EXPECT_EQ(c.client.WorkLevel(wmRead), 0);
+  c.client.ReadToStream(stream, 5);
+  EXPECT_EQ(begins, 2);
+  EXPECT_EQ(ends, 1);
+  EXPECT_EQ(c.client.WorkLevel(wmRead), 0);
+  c.client.WriteLine("done");
+}
+
+namespace {
+
+// A stream that keeps what is written and reserves nothing for an announced
+// size, and may claim a size it does not hold.
+class TextSink : public TNetStream {
+ public:
+  explicit TextSink(int64_t claimedSize = 0) : claimed_(claimedSize) {}
+  int64_t Read(void*, int64_t) override { return 0; }
+  int64_t Write(const void* buffer, int64_t count) override {
+    text.append(static_cast<const char*>(buffer), static_cast<size_t>(count));
+    pos_ += count;
+    return count;
+  }
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override {
+    pos_ = origin == soBeginning ? offset : origin == soCurrent ? pos_ + offset : Size() + offset;
+    return pos_;
+  }
+  int64_t Size() override { return std::max<int64_t>(claimed_, static_cast<int64_t>(text.size())); }
+  void SetSize(int64_t) override {}
+
+  std::string text;
+
+ private:
+  int64_t claimed_;
+  int64_t pos_ = 0;
+};
+
+}  // namespace
+
+// The 4-byte length before a stream counts up to 4 GiB - 1: a length with the
+// top bit set announces more than 2 GiB, not "nothing".
+TEST(ReadToStream, LengthPrefixAboveTwoGiB) {
+  LoopbackPeer peer([](int fd) { LoopbackPeer::SendAll(fd, std::string("\x80\x00\x00\x05hello", 9)); });
+  Connected c(peer);
+  TextSink sink;
+  // The peer closes long before 2 GiB + 5 bytes have come.
+  EXPECT_THROW(c.client.ReadToStream(sink), ENetConnClosedGracefully);
+  EXPECT_EQ(sink.text, "hello");
+}
+
+// A stream whose size does not fit the 4-byte length is refused before a
+// single byte goes out, instead of announcing a cut-down count.
+TEST(Writing, StreamTooLongForItsLengthPrefix) {
+  std::promise<std::string> got;
+  LoopbackPeer peer([&](int fd) {
+    std::string all;
+    char buffer[256];
+    ssize_t n;
+    while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0) all.append(buffer, static_cast<size_t>(n));
+    got.set_value(all);
+  });
+  Connected c(peer);
+  TextSink source((int64_t{4} << 30) + 6);
+  try {
+    c.client.WriteFromStream(source, true, true);
+    FAIL() << "sent";
+  } catch (const ENetTCPConnectionError& e) {
+    EXPECT_STREQ(e.what(), "Stream too large for a 4-byte length.");
+  }
+  EXPECT_EQ(c.client.WorkLevel(wmWrite), 0);
+  c.client.CloseConnection();
+  std::future<std::string> received = got.get_future();
+  ASSERT_EQ(received.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  EXPECT_EQ(received.get(), "");
 }
