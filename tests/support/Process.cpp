@@ -90,6 +90,38 @@ void MakePipe(UniqueFd& readEnd, UniqueFd& writeEnd) {
   writeEnd.Reset(fds[1]);
 }
 
+// Forks a child in a process group of its own with the given standard
+// descriptors and working folder, and runs argv there (with env when given,
+// else the parent's environment). Returns the child's pid.
+pid_t SpawnChild(const std::vector<std::string>& argv, const std::vector<std::string>* env, int in, int out, int err,
+                 const std::string& workingDir) {
+  std::vector<char*> args = CArgs(argv);
+  std::vector<char*> envp;
+  if (env) envp = CArgs(*env);
+  const pid_t parent = ::getpid();
+  pid_t pid = ::fork();
+  if (pid < 0)
+    ThrowErrno("fork");
+  if (pid == 0) {
+    PrepareChild(parent);
+    ::dup2(in, 0);
+    ::dup2(out, 1);
+    ::dup2(err, 2);
+    if (!workingDir.empty() && ::chdir(workingDir.c_str()) != 0) {
+      WriteExecFailure(workingDir.c_str());
+      ::_exit(127);
+    }
+    if (env)
+      ::execvpe(args[0], args.data(), envp.data());
+    else
+      ::execvp(args[0], args.data());
+    WriteExecFailure(args[0]);
+    ::_exit(127);
+  }
+  ::setpgid(pid, pid);
+  return pid;
+}
+
 }  // namespace
 
 std::string ProcessResult::Describe() const {
@@ -113,27 +145,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const RunOptions&
     envStrings.emplace_back(*e);
   for (const std::string& extra : options.Environment)
     envStrings.push_back(extra);
-  std::vector<char*> args = CArgs(argv);
-  std::vector<char*> env = CArgs(envStrings);
-
-  const pid_t parent = ::getpid();
-  pid_t pid = ::fork();
-  if (pid < 0)
-    ThrowErrno("fork");
-  if (pid == 0) {
-    PrepareChild(parent);
-    ::dup2(inRead.Get(), 0);
-    ::dup2(outWrite.Get(), 1);
-    ::dup2(errWrite.Get(), 2);
-    if (!options.WorkingDir.empty() && ::chdir(options.WorkingDir.c_str()) != 0) {
-      WriteExecFailure(options.WorkingDir.c_str());
-      ::_exit(127);
-    }
-    ::execvpe(args[0], args.data(), env.data());
-    WriteExecFailure(args[0]);
-    ::_exit(127);
-  }
-  ::setpgid(pid, pid);
+  const pid_t pid = SpawnChild(argv, &envStrings, inRead.Get(), outWrite.Get(), errWrite.Get(), options.WorkingDir);
   inRead.Reset();
   outWrite.Reset();
   errWrite.Reset();
@@ -251,26 +263,7 @@ void ChildProcess::Start(const std::vector<std::string>& argv, const std::string
   UniqueFd err(::open(stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
   if (!err)
     ThrowErrno("cannot create " + stderrPath);
-  std::vector<char*> args = CArgs(argv);
-  const pid_t parent = ::getpid();
-  pid_t pid = ::fork();
-  if (pid < 0)
-    ThrowErrno("fork");
-  if (pid == 0) {
-    PrepareChild(parent);
-    ::dup2(in.Get(), 0);
-    ::dup2(out.Get(), 1);
-    ::dup2(err.Get(), 2);
-    if (!workingDir.empty() && ::chdir(workingDir.c_str()) != 0) {
-      WriteExecFailure(workingDir.c_str());
-      ::_exit(127);
-    }
-    ::execvp(args[0], args.data());
-    WriteExecFailure(args[0]);
-    ::_exit(127);
-  }
-  ::setpgid(pid, pid);
-  FPid = pid;
+  FPid = SpawnChild(argv, nullptr, in.Get(), out.Get(), err.Get(), workingDir);
   FExitText.clear();
 }
 
