@@ -160,6 +160,22 @@ UniqueFd AcceptWithin(int listenFd, int timeoutMs, int wakeFd) {
   return fd;
 }
 
+void AcceptUntilStopped(int listenFd, int stopFd, const std::function<void(UniqueFd)>& onAccept,
+                        const std::function<void(const std::string&)>& onError) {
+  for (;;) {
+    UniqueFd fd;
+    try {
+      fd = AcceptWithin(listenFd, -1, stopFd);
+    } catch (const std::exception& e) {
+      onError(std::string("accept failed: ") + e.what());
+      return;
+    }
+    if (!fd)
+      return;  // stopped
+    onAccept(std::move(fd));
+  }
+}
+
 void SendAll(int fd, std::string_view data) {
   while (!data.empty()) {
     ssize_t n = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL);

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -71,6 +72,10 @@ int PeerPort(int fd);
 UniqueFd ConnectTcp(const std::string& host, int port, int timeoutMs = 5000);
 // Accepts one connection within the time-out; empty result on time-out or wake-up.
 UniqueFd AcceptWithin(int listenFd, int timeoutMs, int wakeFd = -1);
+// The accept loop of a scripted server: hands each connection to onAccept
+// until stopFd wakes it; an accept failure goes to onError and ends it.
+void AcceptUntilStopped(int listenFd, int stopFd, const std::function<void(UniqueFd)>& onAccept,
+                        const std::function<void(const std::string&)>& onError);
 
 // Writes everything (MSG_NOSIGNAL); throws on any error, e.g. a reset by the peer.
 void SendAll(int fd, std::string_view data);

@@ -220,22 +220,16 @@ void ScriptedFtpServer::AddError(const std::string& text) {
 }
 
 void ScriptedFtpServer::AcceptLoop() {
-  for (;;) {
-    UniqueFd control;
-    try {
-      control = AcceptWithin(FListen.Get(), -1, FStop.Fd());
-    } catch (const std::exception& e) {
-      AddError(std::string("accept failed: ") + e.what());
-      return;
-    }
-    if (!control)
-      return;  // stopped
-    std::lock_guard lock(FMutex);
-    int index = static_cast<int>(FSessions.size());
-    FSessions.emplace_back();
-    FThreads.emplace_back([this, index, c = std::move(control)]() mutable { RunSession(index, std::move(c)); });
-    FChanged.notify_all();
-  }
+  AcceptUntilStopped(
+      FListen.Get(), FStop.Fd(),
+      [this](UniqueFd control) {
+        std::lock_guard lock(FMutex);
+        int index = static_cast<int>(FSessions.size());
+        FSessions.emplace_back();
+        FThreads.emplace_back([this, index, c = std::move(control)]() mutable { RunSession(index, std::move(c)); });
+        FChanged.notify_all();
+      },
+      [this](const std::string& text) { AddError(text); });
 }
 
 void ScriptedFtpServer::RunSession(int index, UniqueFd control) {

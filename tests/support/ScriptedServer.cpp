@@ -271,29 +271,23 @@ ScriptedServer::ScriptedServer(std::vector<Handler> perConnection)
 ScriptedServer::~ScriptedServer() { Stop(); }
 
 void ScriptedServer::AcceptLoop() {
-  for (;;) {
-    UniqueFd fd;
-    try {
-      fd = AcceptWithin(FListen.Get(), -1, FStop.Fd());
-    } catch (const std::exception& e) {
-      AddError(std::string("accept failed: ") + e.what());
-      return;
-    }
-    if (!fd)
-      return;  // stopped
-    std::lock_guard lock(FMutex);
-    int index = static_cast<int>(FRecords.size());
-    FRecords.push_back(std::make_shared<ScriptedConnection::Record>());
-    if (!FSameForAll && index >= static_cast<int>(FHandlers.size())) {
-      FErrors.push_back("connection " + std::to_string(index) + ": not expected (only " +
-                        std::to_string(FHandlers.size()) + " scripted)");
-      FChanged.notify_all();
-      continue;  // fd closes here
-    }
-    ++FRunning;
-    FThreads.emplace_back([this, index, f = std::move(fd)]() mutable { RunConnection(index, std::move(f)); });
-    FChanged.notify_all();
-  }
+  AcceptUntilStopped(
+      FListen.Get(), FStop.Fd(),
+      [this](UniqueFd fd) {
+        std::lock_guard lock(FMutex);
+        int index = static_cast<int>(FRecords.size());
+        FRecords.push_back(std::make_shared<ScriptedConnection::Record>());
+        if (!FSameForAll && index >= static_cast<int>(FHandlers.size())) {
+          FErrors.push_back("connection " + std::to_string(index) + ": not expected (only " +
+                            std::to_string(FHandlers.size()) + " scripted)");
+          FChanged.notify_all();
+          return;  // fd closes here
+        }
+        ++FRunning;
+        FThreads.emplace_back([this, index, f = std::move(fd)]() mutable { RunConnection(index, std::move(f)); });
+        FChanged.notify_all();
+      },
+      [this](const std::string& text) { AddError(text); });
 }
 
 void ScriptedServer::RunConnection(int index, UniqueFd fd) {
