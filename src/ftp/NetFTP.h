@@ -143,7 +143,9 @@ class TNetFTP : public TNetTCPClient {
   void SendPortCommand(TNetSocketHandle& AHandle);
   void CopySettingsToDataConnection(TNetTCPConnection& AConnection);
   TNetTCPClient& NewPassiveConnection(const std::string& AHost, int32_t APort);
+  // A listener bound, listening and announced with "PORT".
   TNetSimpleServer& NewActiveListener();
+  void UsePassiveConnection(TNetTCPClient& AData, const std::function<void()>& ABody);
   void RunTransfer(const std::function<void(bool& ACommanded)>& ADataPhase);
   void ReceiveTransfer(const std::string& ACommand, TNetStream& ADestination, bool AResume);
   void SendTransfer(const std::string& ACommand, TNetStream& ASource, bool AFromStart);

@@ -87,7 +87,21 @@ TNetSimpleServer& TNetFTP::NewActiveListener() {
   server.BoundPort = DataPort;
   server.BoundPortMin = DataPortMin;
   server.BoundPortMax = DataPortMax;
+  server.StartListening();
+  SendPortCommand(*server.ListenerHandle());
   return server;
+}
+
+// Runs ABody on the passive data connection, which is closed afterwards,
+// also when ABody fails.
+void TNetFTP::UsePassiveConnection(TNetTCPClient& AData, const std::function<void()>& ABody) {
+  try {
+    ABody();
+  } catch (...) {
+    AData.CloseConnection();
+    throw;
+  }
+  AData.CloseConnection();
 }
 
 // Reads one reply of any code, waiting at most ReadTimeout, or 5 s when
@@ -182,21 +196,15 @@ void TNetFTP::ReceiveTransfer(const std::string& ACommand, TNetStream& ADestinat
       RequestPassiveAddress(host, port);
       TNetTCPClient& data = NewPassiveConnection(host, port);
       data.OpenConnection(DefaultTimeLimit);
-      try {
+      UsePassiveConnection(data, [&] {
         if (AResume) SendCommand("REST " + std::to_string(ADestination.Position()), {350});
         WriteLine(ACommand);
         ReadReply({125, 150, 154});
         commanded = true;
         data.ReadToStream(ADestination, -1, true);
-      } catch (...) {
-        data.CloseConnection();
-        throw;
-      }
-      data.CloseConnection();
+      });
     } else {
       TNetSimpleServer& listener = NewActiveListener();
-      listener.StartListening();
-      SendPortCommand(*listener.ListenerHandle());
       if (AResume) SendCommand("REST " + std::to_string(ADestination.Position()), {350});
       SendCommand(ACommand, {125, 150, 154});
       commanded = true;
@@ -232,19 +240,13 @@ void TNetFTP::SendTransfer(const std::string& ACommand, TNetStream& ASource, boo
         DropFinalReply();
         throw;
       }
-      try {
+      UsePassiveConnection(data, [&] {
         ReadReply({110, 125, 150});
         commanded = true;
         write(data);
-      } catch (...) {
-        data.CloseConnection();
-        throw;
-      }
-      data.CloseConnection();
+      });
     } else {
       TNetSimpleServer& listener = NewActiveListener();
-      listener.StartListening();
-      SendPortCommand(*listener.ListenerHandle());
       SendCommand(ACommand, {125, 150});
       commanded = true;
       listener.WaitForConnection();
