@@ -126,6 +126,9 @@ TMainForm::~TMainForm() {
   NetLogEvent1->OnReceived = nullptr;
   NetLogEvent1->OnSent = nullptr;
   ListingRow = nullptr;
+  OnStatusText = nullptr;
+  OnProgressMax = nullptr;
+  OnProgressPosition = nullptr;
   NetFTP1.reset();
   NetLogEvent1.reset();
   NetAntiFreeze1.reset();
