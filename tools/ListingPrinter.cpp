@@ -65,6 +65,7 @@ std::string ListFormatName(TNetFTPListFormat AFormat) {
     case flfNoDetails: return "flfNoDetails";
     case flfUnknown: return "flfUnknown";
     case flfCustom: return "flfCustom";
+    case flfMachine: return "flfMachine";
   }
   return std::to_string(static_cast<int>(AFormat));
 }

@@ -111,6 +111,33 @@ int CurrentYear() {
   return LocalNow(millis).tm_year + 1900;
 }
 
+bool TryUnixTimeToLocal(int64_t ASeconds, TDateTime& Value) {
+  // Years 1 to 9999 lie within these bounds; beyond them time_t arithmetic
+  // and the calendar part ways.
+  if (ASeconds < -62135596800LL || ASeconds > 253402300799LL) return false;
+  const std::time_t t = static_cast<std::time_t>(ASeconds);
+  std::tm tm{};
+  if (!localtime_r(&t, &tm)) return false;
+  TDateTime date, time;
+  if (!TryEncodeDate(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, date)) return false;
+  if (!TryEncodeTime(tm.tm_hour, tm.tm_min, tm.tm_sec > 59 ? 59 : tm.tm_sec, 0, time)) return false;
+  Value = date + time;
+  return true;
+}
+
+bool TryUtcToLocal(int Year, int Month, int Day, int Hour, int Minute, int Second, int Millisecond,
+                   TDateTime& Value) {
+  TDateTime date, time;
+  if (!TryEncodeDate(Year, Month, Day, date) || !TryEncodeTime(Hour, Minute, Second, Millisecond, time)) return false;
+  // Whole days since 1970-01-01 (day 25569 of the count), then the time of day.
+  const int64_t days = static_cast<int64_t>(date) - 25569;
+  const int64_t seconds = days * 86400 + Hour * 3600 + Minute * 60 + Second;
+  TDateTime local;
+  if (!TryUnixTimeToLocal(seconds, local)) return false;
+  Value = local + Millisecond / 86400000.0;
+  return true;
+}
+
 int ExpandTwoDigitYear(int Year, int ACurrentYear) {
   if (Year >= 100) return Year;
   const int century = ACurrentYear / 100 * 100;

@@ -2,6 +2,7 @@
 // days since 30 December 1899 as a double, the fraction being the time of day.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 using TDateTime = double;
@@ -20,6 +21,13 @@ void DecodeTime(TDateTime Value, int& Hour, int& Minute, int& Second, int& Milli
 TDateTime Now();
 TDateTime Today();
 int CurrentYear();
+
+// A moment given in UTC (seconds since 1970-01-01 00:00 UTC) as the local
+// date and time. False when it lies outside the years 1 to 9999.
+bool TryUnixTimeToLocal(int64_t ASeconds, TDateTime& Value);
+// The same for a UTC date and time of day.
+bool TryUtcToLocal(int Year, int Month, int Day, int Hour, int Minute, int Second, int Millisecond,
+                   TDateTime& Value);
 
 // Two-digit years: a year of 100 or more is kept; otherwise, with the window
 // of 50 and the century C of ACurrentYear, a year above 50 becomes

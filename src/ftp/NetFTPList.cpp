@@ -1,6 +1,8 @@
 #include "NetFTPList.h"
 
 #include "NetExceptions.h"
+#include "NetFTPFacts.h"
+#include "NetFTPListReader.h"
 
 namespace {
 
@@ -178,6 +180,11 @@ void TNetFTPListItems::LoadFromLines(const TStringList& Lines, TDateTime ARefere
   if (ListingFormat == flfUnix && !Lines.empty() && StartsText("TOTAL", Lines[0])) first = 1;
   for (size_t i = first; i < Lines.size(); ++i) {
     if (OnlyBlanksAndTabs(Lines[i])) continue;
+    if (ListingFormat == flfMachine) {
+      // The folder itself and its parent are no entries of it.
+      TNetFTPListItem probe;
+      if (ReadFactsLine(Lines[i], probe) == flSelfOrUp) continue;
+    }
     TNetFTPListItem& entry = AddEntry();
     entry.RawLine = Lines[i];
     if (ListingFormat == flfNone) continue;
@@ -210,6 +217,9 @@ void TNetFTPListItems::ParseLine(TNetFTPListFormat ALayout, TNetFTPListItem& Ent
     case flfCustom:
       ParseCustomLine(Entry);
       break;
+    case flfMachine:
+      if (ReadFactsLine(Entry.RawLine, Entry) != flEntry) throw ENetInvalidFTPListingFormat();
+      break;
     case flfUnknown:
     default:
       throw ENetInvalidFTPListingFormat();
@@ -229,7 +239,59 @@ void TNetFTPListItems::LoadListing(const TStringList& Lines, TNetBaseComponent* 
   TNetFTPListFormat format = DetectFormat(Lines[0], true);
   if (OnCheckListFormat) OnCheckListFormat(ASender, Lines[0], format);
   ListingFormat = format;
-  LoadFromLines(Lines, AReferenceDate);
+  if (format == flfUnix || format == flfVax || format == flfDos || format == flfUnknown)
+    ReadLines(Lines, AReferenceDate);
+  else
+    LoadFromLines(Lines, AReferenceDate);
+}
+
+namespace {
+
+bool SameMinute(TDateTime A, TDateTime B) {
+  int y1, m1, d1, h1, n1, s1, ms1, y2, m2, d2, h2, n2, s2, ms2;
+  DecodeDate(A, y1, m1, d1);
+  DecodeTime(A, h1, n1, s1, ms1);
+  DecodeDate(B, y2, m2, d2);
+  DecodeTime(B, h2, n2, s2, ms2);
+  return y1 == y2 && m1 == m2 && d1 == d2 && h1 == h2 && n1 == n2;
+}
+
+bool SameEntry(const TNetFTPListItem& A, const TNetFTPListItem& B) {
+  return A.EntryKind == B.EntryKind && A.ItemName == B.ItemName && A.LinkTarget == B.LinkTarget &&
+         A.ByteSize == B.ByteSize && SameMinute(A.ModifiedAt, B.ModifiedAt);
+}
+
+}  // namespace
+
+void TNetFTPListItems::ReadLines(const TStringList& Lines, TDateTime AReferenceDate) {
+  Clear();
+  size_t first = 0;
+  if (ListingFormat == flfUnix && !Lines.empty() && StartsText("TOTAL", Lines[0])) first = 1;
+  for (size_t i = first; i < Lines.size(); ++i) {
+    const std::string& line = Lines[i];
+    if (OnlyBlanksAndTabs(line)) continue;
+    TNetFTPListItem byRules;
+    byRules.RawLine = line;
+    bool ruled = true;
+    try {
+      ParseLine(ListingFormat, byRules, AReferenceDate);
+    } catch (...) {
+      ruled = false;
+    }
+    TNetFTPListItem loose;
+    loose.RawLine = line;
+    const bool read = ReadListingLineLoosely(line, loose, AReferenceDate);
+
+    TNetFTPListItem& entry = AddEntry();
+    if (ruled && (!read || SameEntry(byRules, loose))) {
+      entry.Assign(byRules);
+    } else if (read) {
+      entry.Assign(loose);
+    } else {
+      entry.RawLine = line;
+      entry.ItemName = Trim(line);  // a name alone
+    }
+  }
 }
 
 // MS-DOS layout: date, time, "<DIR>" or a size, name.

@@ -22,7 +22,9 @@
 #include "NetDateTime.h"
 #include "NetText.h"
 
-enum TNetFTPListFormat : int { flfNone, flfDos, flfUnix, flfVax, flfNoDetails, flfUnknown, flfCustom };
+// flfMachine: the fact lines of "MLSD" (NetFTPFacts.h), which no line's
+// look can tell; the FTP client sets it for the listings it fetched so.
+enum TNetFTPListFormat : int { flfNone, flfDos, flfUnix, flfVax, flfNoDetails, flfUnknown, flfCustom, flfMachine };
 
 enum TNetFTPEntryKind : int { fekDirectory, fekFile, fekSymbolicLink };
 
@@ -101,13 +103,22 @@ class TNetFTPListItems {
   // What the FTP client does to read its listing: removes all entries; then,
   // when there are lines, detects the format on the first one (details set),
   // lets OnCheckListFormat change it (ASender is handed to it), stores it in
-  // ListingFormat and loads all lines.
+  // ListingFormat and reads every line. Under flfUnix, flfVax, flfDos and
+  // flfUnknown each line is read twice: by the rules of the format and by
+  // the tolerant reading (NetFTPListReader.h). The rules' entry stands where
+  // the two agree on kind, name, link target, size and time to the minute,
+  // or where the tolerant reading does not know the line; elsewhere (the
+  // rules failed, or read columns shifted by a blank in an owner's name or a
+  // date they do not know) the tolerant entry stands, and a line neither
+  // reads is an entry named by the line itself. No line empties the listing.
+  // Other formats load as LoadFromLines does.
   void LoadListing(const TStringList& Lines, TNetBaseComponent* ASender, const TNetCheckListFormat& OnCheckListFormat,
                    TDateTime AReferenceDate = Today());
 
  private:
   void ParseDosLine(TNetFTPListItem& Entry, TDateTime AReferenceDate);
   void ParseUnixLine(TNetFTPListItem& Entry, bool AGroupMayBeMissing, TDateTime AReferenceDate);
+  void ReadLines(const TStringList& Lines, TDateTime AReferenceDate);
 
   std::vector<std::unique_ptr<TNetFTPListItem>> FItems;
 };

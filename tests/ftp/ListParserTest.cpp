@@ -446,12 +446,16 @@ TEST(ListLoading, LoadListingDetectsChecksAndLoads) {
   EXPECT_EQ(items.Count(), 0);
 }
 
-TEST(ListLoading, PlainNamesFromNlstLoadEmpty) {
-  // Detection assumes details even for a name-only listing.
+TEST(ListLoading, PlainNamesFromNlstAreNames) {
+  // Detection assumes details even for a name-only listing; the rules know
+  // no such line, and the reader takes each as a name.
   TNetFTPListItems items;
   items.LoadListing({"readme.txt", "docs"}, nullptr, {});
   EXPECT_EQ(items.ListingFormat, flfUnknown);
-  EXPECT_EQ(items.Count(), 0);
+  ASSERT_EQ(items.Count(), 2);
+  EXPECT_EQ(items.Items(0).ItemName, "readme.txt");
+  EXPECT_EQ(items.Items(1).ItemName, "docs");
+  EXPECT_EQ(items.Items(1).EntryKind, fekFile);
 }
 
 // ---------------------------------------------------------------------------

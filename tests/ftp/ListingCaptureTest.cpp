@@ -177,8 +177,9 @@ TEST(ListingPrinter, UndatedEntryAndFormatNames) {
   item.ModifiedAt = EncodeDate(1999, 12, 31) + EncodeTime(23, 59, 59, 999);
   EXPECT_EQ(FormatListEntry(item), "d\t0\t1999-12-31 23:59\tplain\t\t????????\t????????\t?????????");
 
-  const char* names[] = {"flfNone", "flfDos", "flfUnix", "flfVax", "flfNoDetails", "flfUnknown", "flfCustom"};
-  for (int f = flfNone; f <= flfCustom; ++f) EXPECT_EQ(ListFormatName(static_cast<TNetFTPListFormat>(f)), names[f]);
+  const char* names[] = {"flfNone",    "flfDos",    "flfUnix",   "flfVax",
+                         "flfNoDetails", "flfUnknown", "flfCustom", "flfMachine"};
+  for (int f = flfNone; f <= flfMachine; ++f) EXPECT_EQ(ListFormatName(static_cast<TNetFTPListFormat>(f)), names[f]);
 }
 
 TEST(ListingPrinter, EmptyAndNameOnlyFilesAndAMissingFile) {
@@ -192,8 +193,10 @@ TEST(ListingPrinter, EmptyAndNameOnlyFilesAndAMissingFile) {
     std::ofstream out(name, std::ios::binary);
     out << "readme.txt\r\ndocs\n";
   }
-  // A name-only listing is not recognised and loads empty.
-  EXPECT_EQ(PrintedRows(name, true), std::vector<std::string>{"# format flfUnknown"});
+  // A name-only listing is no format the rules know; each line is a name.
+  EXPECT_EQ(PrintedRows(name, true),
+            (std::vector<std::string>{"# format flfUnknown", "f\t0\t\treadme.txt\t\t????????\t????????\t?????????",
+                                      "f\t0\t\tdocs\t\t????????\t????????\t?????????"}));
   std::remove(name);
 
   std::ostringstream out;

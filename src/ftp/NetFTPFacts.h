@@ -1,0 +1,39 @@
+// Machine listings (RFC 3659): the lines of "MLSD" and the reply to "MLST".
+// Each line is a list of facts, each "name=value;", a blank, and the name:
+//   type=file;size=1234;modify=20240301140533;UNIX.mode=0644; notes 1;2.txt
+// Fact names are case-insensitive and come in any order; a server leaves out
+// those it does not know. The name is everything after the first blank that
+// follows a ";", blanks and semicolons included. No I/O here.
+#pragma once
+
+#include <string>
+
+#include "NetFTPList.h"
+
+enum TNetFactsLine : int {
+  flEntry,      // an entry of the folder: AEntry is filled
+  flSelfOrUp,   // "type=cdir" (the folder itself) or "type=pdir" (its parent): no entry
+  flMalformed,  // not a fact line: AEntry is untouched
+};
+
+// Reads one fact line into AEntry (all but RawLine): the kind from "type"
+// (file, dir, or OS.unix=slink:TARGET for a link), the size from "size" (or
+// "sizd" for a folder), the time from "modify" (UTC, given in local time),
+// the rights from "unix.mode" as rwx text, or else the "perm" letters in the
+// owner's column, owner and group from "unix.owner"/"unix.ownername"/
+// "unix.uid" and "unix.group"/"unix.groupname"/"unix.gid". Missing facts
+// leave the entry's defaults.
+TNetFactsLine ReadFactsLine(const std::string& ALine, TNetFTPListItem& AEntry);
+
+// The fact line of a reply to "MLST name" (250): the first line of the text
+// that begins with a blank, without that blank; empty when there is none.
+//   250-Listing notes.txt
+//    type=file;size=1234;modify=20240301140533; /home/ann/notes.txt
+//   250 End
+std::string FactsLineOfReply(const TStringList& AText);
+
+// The facts "OPTS MLST" should switch on: of those a "MLST" feature line
+// offers ("MLST type*;size*;modify*;perm;unix.mode;"), the ones the listing
+// shows, joined as "type;size;modify;unix.mode;"; empty when nothing beyond
+// what is on already would be gained.
+std::string WantedFactsOfFeature(const std::string& AFeature);
