@@ -56,6 +56,15 @@ std::string FormatListEntry(const TNetFTPListItem& AItem) {
   return line;
 }
 
+std::string FormatListEntryTime(TDateTime AValue) {
+  int year, month, day, hour, minute, second, millisecond;
+  DecodeDate(AValue, year, month, day);
+  DecodeTime(AValue, hour, minute, second, millisecond);
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", year, month, day, hour, minute, second);
+  return text;
+}
+
 std::string ListFormatName(TNetFTPListFormat AFormat) {
   switch (AFormat) {
     case flfNone: return "flfNone";

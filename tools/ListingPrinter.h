@@ -12,6 +12,9 @@
 // separated by tabs. Fields are printed as they are.
 std::string FormatListEntry(const TNetFTPListItem& AItem);
 
+// "YYYY-MM-DD HH:MM:SS", for a modification time asked of the server.
+std::string FormatListEntryTime(TDateTime AValue);
+
 // The name of a format value: "flfUnix", "flfDos", ...
 std::string ListFormatName(TNetFTPListFormat AFormat);
 

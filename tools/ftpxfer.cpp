@@ -4,10 +4,13 @@
 //
 // Options: --host H --port P --user U --password W (defaults 127.0.0.1, 21,
 // anonymous, empty), --active (default passive), --ascii (default binary),
-// --recv-buffer N, --send-buffer N, --quiet, --format.
+// --recv-buffer N, --send-buffer N, --quiet, --format, --no-mlsd.
 // Commands: get REMOTE LOCAL [--resume] [--overwrite]; put LOCAL REMOTE
-// [--append]; list [DIR]; nlst [DIR]; size NAME; pwd; cd DIR; mkdir NAME;
-// rmdir NAME; delete NAME; raw "COMMAND"; parse-listing FILE.
+// [--append]; list [DIR]; nlst [DIR]; size NAME; mtime NAME; pwd; cd DIR;
+// mkdir NAME; rmdir NAME; delete NAME; raw "COMMAND"; parse-listing FILE.
+// The session asks FEAT after the login; where the server lists MLST, "list"
+// goes by MLSD and "size" and "mtime" by MLST, unless --no-mlsd keeps to
+// LIST, SIZE and MDTM.
 //
 // A SOCKS proxy: --socks4 HOST:PORT, --socks4a HOST:PORT or --socks5
 // HOST:PORT, with --socks-user U (the SOCKS 4 user id; for SOCKS 5 it, or
@@ -49,6 +52,7 @@ struct Options {
   int32_t recvBuffer = 0;
   int32_t sendBuffer = 0;
   bool quiet = false;
+  bool noMlsd = false;
   bool format = false;
   bool resume = false;
   bool overwrite = false;
@@ -61,12 +65,12 @@ struct Options {
 [[noreturn]] void Usage(const std::string& problem) {
   std::cerr << "ftpxfer: " << problem << "\n"
             << "usage: ftpxfer [--host H] [--port P] [--user U] [--password W] [--active] [--ascii]\n"
-            << "               [--recv-buffer N] [--send-buffer N] [--quiet] [--format]\n"
+            << "               [--recv-buffer N] [--send-buffer N] [--quiet] [--format] [--no-mlsd]\n"
             << "               [--socks4 | --socks4a | --socks5 HOST:PORT] [--socks-user U] [--socks-password W]\n"
             << "               [--proxy-type KIND] [--proxy-host H] [--proxy-port P] [--proxy-user U]\n"
             << "               [--proxy-password W] COMMAND [ARGS]\n"
             << "commands: get REMOTE LOCAL [--resume] [--overwrite] | put LOCAL REMOTE [--append] |\n"
-            << "          list [DIR] | nlst [DIR] | size NAME | pwd | cd DIR | mkdir NAME | rmdir NAME |\n"
+            << "          list [DIR] | nlst [DIR] | size NAME | mtime NAME | pwd | cd DIR | mkdir NAME | rmdir NAME |\n"
             << "          delete NAME | raw \"COMMAND\" | parse-listing FILE\n";
   std::exit(2);
 }
@@ -114,6 +118,7 @@ Options Parse(int argc, char** argv) {
     else if (a == "--send-buffer") o.sendBuffer = number(i);
     else if (a == "--quiet") o.quiet = true;
     else if (a == "--format") o.format = true;
+    else if (a == "--no-mlsd") o.noMlsd = true;
     else if (a == "--resume") o.resume = true;
     else if (a == "--overwrite") o.overwrite = true;
     else if (a == "--append") o.append = true;
@@ -191,6 +196,8 @@ int Run(const Options& o) {
   ftp.Username = o.user;
   ftp.Password = o.password;
   ftp.Passive = !o.active;
+  ftp.UseFEAT = true;
+  ftp.UseMLSD = !o.noMlsd;
   ftp.SetTransferType(o.ascii ? ftASCII : ftBinary);
   if (o.recvBuffer > 0) ftp.RecvBufferSize = o.recvBuffer;
   if (o.sendBuffer > 0) ftp.SendBufferSize = o.sendBuffer;
@@ -224,6 +231,10 @@ int Run(const Options& o) {
   } else if (command == "nlst") {
     ftp.ListDirectory(nullptr, arg1, false);
     for (const std::string& line : ftp.ListingLines()) std::cout << line << "\n";
+  } else if (command == "mtime") {
+    Need(o, 1);
+    const TDateTime modified = ftp.FileModified(arg1);
+    std::cout << (modified == 0 ? std::string() : FormatListEntryTime(modified)) << "\n";
   } else if (command == "size") {
     Need(o, 1);
     std::cout << ftp.FileSize(arg1) << "\n";

@@ -143,6 +143,10 @@ void TMainForm::CreateComponents() {
   NetFTP1->SendBufferSize = 4096;
   NetFTP1->SetProxySettings(TNetFtpProxySettings());  // no proxy, port 0
   NetFTP1->Passive = false;
+  // The feature list, and listings and size checks by MLSD and MLST where
+  // the server has them, unless [Server] USEMLSD=0 says not.
+  NetFTP1->UseFEAT = true;
+  NetFTP1->UseMLSD = ReadServerSwitch(QStringLiteral("USEMLSD"), true);
   NetFTP1->Password = "ftp@localhost";  // replaced at every connect
   NetFTP1->OnStatus = [this](TNetBaseComponent*, TNetStatus, const std::string& AText) { NetFTP1Status(AText); };
   NetFTP1->OnDisconnected = [this](TNetBaseComponent*) { NetFTP1Disconnected(); };
@@ -399,14 +403,24 @@ void TMainForm::ChangeDirAndList(const QString& AFolder) {
 
 void TMainForm::ShowListingLines(const std::vector<std::string>& ALines) {
   DirectoryListBox->clear();
-  // The "total 12" line that many servers put first is no entry.
-  const bool SkipFirst = !ALines.empty() && ALines.front().find("total") != std::string::npos;
+  // The "total 12" line that many servers put first is no entry; MLSD sends
+  // none, and there a first name may well hold "total".
+  const bool SkipFirst =
+      !NetFTP1->MachineListing() && !ALines.empty() && ALines.front().find("total") != std::string::npos;
   for (size_t i = SkipFirst ? 1 : 0; i < ALines.size(); ++i) DirectoryListBox->addItem(FromNetText(ALines[i]));
 }
 
 void TMainForm::SaveHostSetting(const QString& AValue, const QString& AKey) {
   WriteIniString(QCoreApplication::applicationDirPath() + QStringLiteral("/FtpHost.ini"), "Server",
                  ToNetText(AKey), ToNetText(AValue));
+}
+
+bool TMainForm::ReadServerSwitch(const QString& AKey, bool ADefault) const {
+  const std::string Value = ReadIniString(QCoreApplication::applicationDirPath() + QStringLiteral("/FtpHost.ini"),
+                                          "Server", ToNetText(AKey), "");
+  if (Value == "1") return true;
+  if (Value == "0") return false;
+  return ADefault;
 }
 
 void TMainForm::ShowDisconnectedState() {

@@ -136,6 +136,9 @@ class TMainForm : public QDialog {
   void ChangeDirAndList(const QString& AFolder);
   // Writes AValue under [Server] AKey into FtpHost.ini beside the executable.
   void SaveHostSetting(const QString& AValue, const QString& AKey);
+  // A switch under [Server] in that file: "1" on, "0" off, anything else
+  // (or nothing) ADefault.
+  bool ReadServerSwitch(const QString& AKey, bool ADefault) const;
 
   // Shows modally, maximised.
   int ShowModal();
@@ -173,7 +176,8 @@ class TMainForm : public QDialog {
   void ArrangeControls();
   void EnforceSectionMinimum(int ASection, int ANewSize);
   void ShowDisconnectedState();
-  // Replaces the listing's lines; a first line that contains "total" goes.
+  // Replaces the listing's lines; a first line that contains "total" goes,
+  // unless the listing came by MLSD (its lines are all entries).
   void ShowListingLines(const std::vector<std::string>& ALines);
   // Adds a line to the trace list and selects it, which scrolls it into view.
   void AddTraceLine(const QString& ALine);

@@ -3,6 +3,7 @@
 #include "NetFTP.h"
 
 #include "NetExceptions.h"
+#include "NetFTPFacts.h"
 #include "NetFTPReplyRules.h"
 
 TNetFTP::TNetFTP(TNetBaseComponent* AOwner)
@@ -35,6 +36,7 @@ void TNetFTP::OpenSession(bool AAutoLogin, int32_t ATimeout) {
     Port = FProxySettings->Port;
   }
   FControlHost = Host;
+  FFeatures.clear();
   try {
     try {
       OpenConnection(ATimeout);
@@ -56,6 +58,8 @@ void TNetFTP::OpenSession(bool AAutoLogin, int32_t ATimeout) {
       } else {
         FSystemDescription = LastReply.Text.empty() ? std::string() : LastReply.Text.front();
       }
+      if (UseFEAT) RequestFeatures();
+      if (UsesMachineListings()) ChooseListingFacts();
       ReportStatus(ftpReady, {"Connection established"});
     }
   } catch (...) {
@@ -124,6 +128,32 @@ void TNetFTP::Login() {
   SendTransferType();
 }
 
+void TNetFTP::RequestFeatures() {
+  const int16_t code = SendCommand("FEAT", TReplyCodes{});
+  FFeatures.clear();
+  // "211-Features:", one feature a line, "211 End".
+  if (code != 211 || LastReply.Text.size() < 2) return;
+  for (size_t i = 1; i + 1 < LastReply.Text.size(); ++i) {
+    const std::string feature = Trim(LastReply.Text[i]);
+    if (!feature.empty()) FFeatures.push_back(feature);
+  }
+}
+
+bool TNetFTP::HasFeature(const std::string& AFeature) const {
+  for (const std::string& line : FFeatures) {
+    const size_t blank = line.find(' ');
+    if (SameText(blank == std::string::npos ? line : line.substr(0, blank), AFeature)) return true;
+  }
+  return false;
+}
+
+void TNetFTP::ChooseListingFacts() {
+  for (const std::string& feature : FFeatures) {
+    const std::string wanted = WantedFactsOfFeature(feature);
+    if (!wanted.empty()) SendCommand("OPTS MLST " + wanted, TReplyCodes{});
+  }
+}
+
 void TNetFTP::SendTransferType() { SendCommand(FTransferType == ftASCII ? "TYPE A" : "TYPE I", {200}); }
 
 void TNetFTP::SetTransferType(TNetFTPTransferType AValue) {
@@ -167,8 +197,33 @@ void TNetFTP::RemoveFile(const std::string& AName) {
 // 64-bit, so a file of any size reports right (SizeOfReply).
 int64_t TNetFTP::FileSize(const std::string& AName) {
   CheckArgument(AName, "The file name");
+  if (UsesMachineListings()) {
+    std::string size;
+    int64_t value = 0;
+    return FactOfLine(FactsOf(AName), "size", size) && TryFactNumber(size, value) ? value : -1;
+  }
   if (SendCommand("SIZE " + AName, TReplyCodes{}) != 213) return -1;
   return SizeOfReply(LastReply.Text);
+}
+
+// Sends MDTM; the 213 reply holds the time in UTC, "213 20240301140533".
+TDateTime TNetFTP::FileModified(const std::string& AName) {
+  CheckArgument(AName, "The file name");
+  std::string stamp;
+  if (UsesMachineListings()) {
+    if (!FactOfLine(FactsOf(AName), "modify", stamp)) return 0;
+  } else {
+    if (SendCommand("MDTM " + AName, TReplyCodes{}) != 213 || LastReply.Text.empty()) return 0;
+    stamp = Trim(LastReply.Text.front());
+  }
+  TDateTime value;
+  return TryFactTime(stamp, value) ? value : 0;
+}
+
+// Sends MLST; the facts stand on the reply's second line.
+std::string TNetFTP::FactsOf(const std::string& AName) {
+  if (SendCommand("MLST " + AName, TReplyCodes{}) != 250) return std::string();
+  return FactsLineOfReply(LastReply.Text);
 }
 
 int16_t TNetFTP::RawCommand(const std::string& ACommand) { return SendCommand(ACommand, TReplyCodes{}); }
@@ -199,7 +254,12 @@ void TNetFTP::PrepareListing() {
 TNetFTPListItems& TNetFTP::ParsedListing() {
   if (!FParsedListing) {
     PrepareListing();
-    FParsedListing->LoadListing(*FListingLines, this, OnCheckListFormat);
+    if (FMachineListing) {
+      FParsedListing->ListingFormat = flfMachine;
+      FParsedListing->ReadListing(*FListingLines);
+    } else {
+      FParsedListing->LoadListing(*FListingLines, this, OnCheckListFormat);
+    }
   }
   return *FParsedListing;
 }

@@ -59,6 +59,12 @@ class TNetFTP : public TNetTCPClient {
   int32_t DataPort = 0;  // local port of the active-mode listener; 0 means any
   int32_t DataPortMin = 0;
   int32_t DataPortMax = 0;
+  // After an automatic login, ask "FEAT". Off: the session sends none.
+  bool UseFEAT = false;
+  // Listings by "MLSD" and size and time checks by "MLST" (RFC 3659) when
+  // the server lists MLST among its features (so only with UseFEAT). Off,
+  // or with a server without it: "LIST", "SIZE" and "MDTM".
+  bool UseMLSD = false;
   TNotifyEvent OnAfterClientLogin;
   TNetCheckListFormat OnCheckListFormat;
   TNetCreateFTPList OnCreateFTPList;
@@ -85,6 +91,18 @@ class TNetFTP : public TNetTCPClient {
   TStringList& ListingLines() { return *FListingLines; }
   // The parsed form of ListingLines, built on first use after each listing.
   TNetFTPListItems& ParsedListing();
+  // The server's features as "FEAT" listed them in this session ("MDTM",
+  // "MLST type*;size*;modify*;", "UTF8"); empty when not asked or refused.
+  // Kept after the session ends, cleared when the next one opens.
+  const TStringList& Features() const { return FFeatures; }
+  // Whether Features names AFeature (its first word, any letter case).
+  bool HasFeature(const std::string& AFeature) const;
+  // Listings and size and time checks go by MLSD and MLST now.
+  bool UsesMachineListings() const { return UseMLSD && HasFeature("MLST"); }
+  // The last listing came by "MLSD": ListingLines are fact lines without
+  // those of the folder itself and its parent ("type=cdir", "type=pdir"), and
+  // ParsedListing reads them as flfMachine.
+  bool MachineListing() const { return FMachineListing; }
   // The data connection of the running transfer, null otherwise.
   TNetTCPConnection* DataConnection() const { return FDataConnection.get(); }
 
@@ -96,6 +114,9 @@ class TNetFTP : public TNetTCPClient {
   void OpenSession(bool AAutoLogin = true, int32_t ATimeout = DefaultTimeLimit);
   // "USER", "PASS" (or the proxy's sequence), then the transfer type.
   void Login();
+  // Sends "FEAT" and keeps what it lists (any reply but 211 lists nothing).
+  // OpenSession calls it after "SYST" when UseFEAT is set.
+  void RequestFeatures();
   // "QUIT" without waiting for the reply when connected, then disconnects.
   void Quit();
   void ChangeDirectory(const std::string& ADirectory);   // "CWD "; 200 or 250
@@ -103,8 +124,12 @@ class TNetFTP : public TNetTCPClient {
   void MakeDirectory(const std::string& ADirectory);     // "MKD "; 257
   void RemoveDirectory(const std::string& ADirectory);   // "RMD "; 250
   void RemoveFile(const std::string& AName);             // "DELE "; 250
-  // "SIZE "; the size, or -1 when the server gives none (never raises for the reply).
+  // "SIZE " (or "MLST " while UsesMachineListings); the size, or -1 when the
+  // server gives none (never raises for the reply).
   int64_t FileSize(const std::string& AName);
+  // "MDTM " (or "MLST " while UsesMachineListings); the modification time in
+  // local time, or 0 when the server gives none (never raises for the reply).
+  TDateTime FileModified(const std::string& AName);
   // Sends the text as it is; returns the reply code, whatever it is.
   int16_t RawCommand(const std::string& ACommand);
   // Asks once per component ("REST 1", then "REST 0") whether the server
@@ -123,7 +148,8 @@ class TNetFTP : public TNetTCPClient {
   // position) or, for an empty name, "STOU ".
   void Store(TNetStream& ASource, const std::string& ARemoteName, bool AAppend = false);
   void Store(const std::string& ALocalPath, const std::string& ARemoteName, bool AAppend = false);
-  // "LIST" (ADetails) or "NLST" with the specifier; fills ListingLines and ADestination.
+  // "LIST" (ADetails; "MLSD" while UsesMachineListings) or "NLST" with the
+  // specifier; fills ListingLines and ADestination.
   void ListDirectory(TStringList* ADestination, const std::string& ASpecifier = "", bool ADetails = true);
   // Sends "ABOR" and closes the running transfer's data connection.
   virtual void AbortTransfer();
@@ -138,6 +164,11 @@ class TNetFTP : public TNetTCPClient {
   void ProxyAccountStep();
   void ServerAccountStep();
   void PrepareListing();
+  // "OPTS MLST" with the facts the listing shows that the server offers but
+  // has not switched on; its refusal is no error.
+  void ChooseListingFacts();
+  // The fact line of "MLST name", empty when the server gives none.
+  std::string FactsOf(const std::string& AName);
 
   void RequestPassiveAddress(std::string& AHost, int32_t& APort);
   void SendPortCommand(TNetSocketHandle& AHandle);
@@ -160,6 +191,8 @@ class TNetFTP : public TNetTCPClient {
   std::unique_ptr<TNetFtpProxySettings> FProxySettings;
   TNetOnParseCustomListFormat FOnParseCustomListFormat;
   std::string FSystemDescription;
+  TStringList FFeatures;
+  bool FMachineListing = false;
   bool FResumeProbed = false;
   bool FResumeSupported = false;
   std::unique_ptr<TNetTCPConnection> FDataConnection;

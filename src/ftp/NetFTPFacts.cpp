@@ -122,9 +122,36 @@ TNetFactsLine ReadFactsLine(const std::string& ALine, TNetFTPListItem& AEntry) {
   return flEntry;
 }
 
+bool FactOfLine(const std::string& ALine, const std::string& AFact, std::string& AValue) {
+  const std::string_view line(ALine);
+  size_t p = 0;
+  while (p < line.size() && line[p] != ' ') {
+    const size_t semi = line.find(';', p);
+    if (semi == std::string_view::npos) return false;
+    const std::string_view fact = line.substr(p, semi - p);
+    const size_t eq = fact.find('=');
+    if (eq != std::string_view::npos && SameText(fact.substr(0, eq), AFact)) {
+      AValue = std::string(fact.substr(eq + 1));
+      return true;
+    }
+    p = semi + 1;
+  }
+  return false;
+}
+
+bool TryFactTime(const std::string& AText, TDateTime& AValue) { return ReadFactTime(AText, AValue); }
+
+bool TryFactNumber(const std::string& AText, int64_t& AValue) { return ReadDigits(AText, AValue); }
+
 std::string FactsLineOfReply(const TStringList& AText) {
-  for (const std::string& line : AText)
-    if (!line.empty() && line[0] == ' ') return line.substr(1);
+  // The first line is the reply's own text ("Listing notes.txt"); the facts
+  // follow on a line of their own, whose leading blank the reply reading
+  // may have taken off.
+  for (size_t i = 1; i < AText.size(); ++i) {
+    const std::string line = AText[i].starts_with(' ') ? AText[i].substr(1) : AText[i];
+    TNetFTPListItem probe;
+    if (ReadFactsLine(line, probe) != flMalformed) return line;
+  }
   return std::string();
 }
 

@@ -25,8 +25,20 @@ enum TNetFactsLine : int {
 // leave the entry's defaults.
 TNetFactsLine ReadFactsLine(const std::string& ALine, TNetFTPListItem& AEntry);
 
-// The fact line of a reply to "MLST name" (250): the first line of the text
-// that begins with a blank, without that blank; empty when there is none.
+// The value of one fact of a fact line (its name in any letter case);
+// false when the line does not have it.
+bool FactOfLine(const std::string& ALine, const std::string& AFact, std::string& AValue);
+
+// A time fact, YYYYMMDDHHMMSS with an optional fraction (".sss"), in UTC, as
+// the local time; the reply to "MDTM" is written the same way.
+bool TryFactTime(const std::string& AText, TDateTime& AValue);
+
+// A size fact: decimal digits only.
+bool TryFactNumber(const std::string& AText, int64_t& AValue);
+
+// The fact line of a reply to "MLST name" (250): the first line after the
+// reply's own text that is a fact line, without its leading blank; empty
+// when there is none.
 //   250-Listing notes.txt
 //    type=file;size=1234;modify=20240301140533; /home/ann/notes.txt
 //   250 End

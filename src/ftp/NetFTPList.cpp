@@ -218,7 +218,7 @@ void TNetFTPListItems::LoadListing(const TStringList& Lines, TNetBaseComponent* 
   if (OnCheckListFormat) OnCheckListFormat(ASender, Lines[0], format);
   ListingFormat = format;
   if (format == flfUnix || format == flfVax || format == flfDos || format == flfUnknown)
-    ReadLines(Lines, AReferenceDate);
+    ReadListing(Lines, AReferenceDate);
   else
     LoadFromLines(Lines, AReferenceDate);
 }
@@ -241,18 +241,33 @@ bool SameEntry(const TNetFTPListItem& A, const TNetFTPListItem& B) {
 
 }  // namespace
 
-void TNetFTPListItems::ReadLines(const TStringList& Lines, TDateTime AReferenceDate) {
+void TNetFTPListItems::ReadListing(const TStringList& Lines, TDateTime AReferenceDate) {
+  if (ListingFormat != flfUnix && ListingFormat != flfVax && ListingFormat != flfDos &&
+      ListingFormat != flfUnknown && ListingFormat != flfMachine) {
+    LoadFromLines(Lines, AReferenceDate);
+    return;
+  }
   Clear();
   size_t first = 0;
   if (ListingFormat == flfUnix && !Lines.empty() && StartsText("TOTAL", Lines[0])) first = 1;
   for (size_t i = first; i < Lines.size(); ++i) {
     const std::string& line = Lines[i];
     if (OnlyBlanksAndTabs(line)) continue;
+    if (ListingFormat == flfMachine) {
+      TNetFTPListItem facts;
+      facts.RawLine = line;
+      const TNetFactsLine kind = ReadFactsLine(line, facts);
+      if (kind == flSelfOrUp) continue;
+      if (kind == flEntry) {
+        AddEntry().Assign(facts);
+        continue;
+      }
+    }
     TNetFTPListItem byRules;
     byRules.RawLine = line;
-    bool ruled = true;
+    bool ruled = ListingFormat != flfMachine;
     try {
-      ParseLine(ListingFormat, byRules, AReferenceDate);
+      if (ruled) ParseLine(ListingFormat, byRules, AReferenceDate);
     } catch (...) {
       ruled = false;
     }

@@ -115,10 +115,16 @@ class TNetFTPListItems {
   void LoadListing(const TStringList& Lines, TNetBaseComponent* ASender, const TNetCheckListFormat& OnCheckListFormat,
                    TDateTime AReferenceDate = Today());
 
+  // Replaces all entries with those LoadListing reads from Lines under
+  // ListingFormat, without detecting it: the two readings for flfUnix,
+  // flfVax, flfDos and flfUnknown; for flfMachine each fact line, the
+  // folder's own and its parent's left out and any other line read as
+  // those formats' lines are. No line empties the listing.
+  void ReadListing(const TStringList& Lines, TDateTime AReferenceDate = Today());
+
  private:
   void ParseDosLine(TNetFTPListItem& Entry, TDateTime AReferenceDate);
   void ParseUnixLine(TNetFTPListItem& Entry, bool AGroupMayBeMissing, TDateTime AReferenceDate);
-  void ReadLines(const TStringList& Lines, TDateTime AReferenceDate);
 
   std::vector<std::unique_ptr<TNetFTPListItem>> FItems;
 };

@@ -12,6 +12,7 @@
 #include "NetFTP.h"
 
 #include "NetExceptions.h"
+#include "NetFTPFacts.h"
 #include "NetFTPReplyRules.h"
 #include "NetStack.h"
 
@@ -294,10 +295,18 @@ void TNetFTP::Store(const std::string& ALocalPath, const std::string& ARemoteNam
 void TNetFTP::ListDirectory(TStringList* ADestination, const std::string& ASpecifier, bool ADetails) {
   CheckArgument(ASpecifier, "The listing specifier");
   TNetMemoryStream text;
-  const std::string command = Trim((ADetails ? "LIST " : "NLST ") + ASpecifier);
+  const bool machine = ADetails && UsesMachineListings();
+  const std::string command = Trim((machine ? "MLSD " : ADetails ? "LIST " : "NLST ") + ASpecifier);
   ReceiveTransfer(command, text, false);
   FParsedListing.reset();
   TStringList lines = SplitLines(std::string_view(text.Memory(), static_cast<size_t>(text.Size())));
+  if (machine) {
+    // The folder itself and its parent are no entries of it; without their
+    // lines every listing line is the row of one entry.
+    TNetFTPListItem probe;
+    std::erase_if(lines, [&](const std::string& ALine) { return ReadFactsLine(ALine, probe) == flSelfOrUp; });
+  }
+  FMachineListing = machine;
   if (ADestination) *ADestination = lines;
   *FListingLines = std::move(lines);
 }
