@@ -38,7 +38,10 @@ std::string RightsOfMode(int64_t Mode, int Shift, bool Special, char SetChar) {
   return t;
 }
 
+// An octal mode: "0644", "644", or as pyftpdlib writes it, "0o644"
+// ("type=file;unix.mode=0o644;unix.uid=0; notes.txt").
 bool ReadOctal(std::string_view Text, int64_t& Value) {
+  if (Text.size() > 2 && Text[0] == '0' && (Text[1] == 'o' || Text[1] == 'O')) Text.remove_prefix(2);
   if (Text.empty() || Text.size() > 12) return false;
   Value = 0;
   for (char c : Text) {

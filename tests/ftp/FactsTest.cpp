@@ -53,6 +53,9 @@ std::vector<FactCase> Cases() {
       // a folder's size as "sizd"; names as "unix.ownername"
       {"type=dir;sizd=4096;unix.ownername=root;unix.groupname=wheel;unix.mode=755; etc", flEntry, fekDirectory, 4096,
        "etc", "", "root", "wheel", "rwxr-xr-x", 0},
+      // pyftpdlib writes the mode as Python does
+      {"modify=20190504102030;perm=radfwMT;size=0;type=file;unix.gid=0;unix.mode=0o640;unix.uid=0;   leading blanks",
+       flEntry, fekFile, 0, "  leading blanks", "", "0", "0", "rw-r-----", Utc(2019, 5, 4, 10, 20, 30)},
       // setuid, setgid and sticky bits
       {"type=file;unix.mode=4755; su", flEntry, fekFile, 0, "su", "", kNone, kNone, "rwsr-xr-x", 0},
       {"type=dir;unix.mode=1777; tmp", flEntry, fekDirectory, 0, "tmp", "", kNone, kNone, "rwxrwxrwt", 0},

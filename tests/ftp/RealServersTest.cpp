@@ -1,12 +1,18 @@
 // The FTP client against real servers that the test starts on 127.0.0.1:
 // pyftpdlib and vsftpd. A whole session on each (folders, byte-exact
 // transfers in both modes, resume, append, unique names, sizes, listings,
-// deletes), a 5 GiB file's size, and aborted downloads and uploads after
-// which the session goes on.
+// deletes), a 5 GiB file's size, aborted downloads and uploads after which
+// the session goes on, and one folder listed by MLSD and by LIST.
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
@@ -261,4 +267,102 @@ TEST(FtpRealServers, AbortFromTheMessagePump) {
     EXPECT_EQ(c->ftp.FileSize("slow.bin"), 4 << 20);
     c->ftp.Quit();
   }
+}
+
+namespace {
+
+// The entry as both kinds of listing can tell it: a long listing shows the
+// time to the minute for recent files and only the day for older ones.
+struct Seen {
+  TNetFTPEntryKind kind;
+  int64_t size;
+  std::string rights, owner, group, day, minute;
+};
+
+Seen SeenOf(const TNetFTPListItem& e) {
+  int y, mo, d, h, mi, s, ms;
+  DecodeDate(e.ModifiedAt, y, mo, d);
+  DecodeTime(e.ModifiedAt, h, mi, s, ms);
+  char day[16], minute[8];
+  std::snprintf(day, sizeof day, "%04d-%02d-%02d", y, mo, d);
+  std::snprintf(minute, sizeof minute, "%02d:%02d", h, mi);
+  return {e.EntryKind, e.ByteSize, e.OwnerRights + e.GroupRights + e.OtherRights, e.Owner, e.Group, day, minute};
+}
+
+}  // namespace
+
+// One folder listed by pyftpdlib over MLSD and by vsftpd over LIST: the same
+// entries, in names, kinds, sizes, rights, owners, groups and times (to the
+// minute where the long listing shows it). Both servers give times in UTC.
+TEST(FtpRealServers, MachineAndLongListingsOfOneFolderAgree) {
+  setenv("TZ", "UTC", 1);
+  tzset();
+  VsftpdServer vsftpd;
+  const std::string folder = vsftpd.UploadDir() + "/same";
+  ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+  const time_t now = time(nullptr);
+  const time_t recent = now - 2 * 3600;
+  const time_t old = 1556965230;  // 2019-05-04 10:20:30 UTC
+  struct File {
+    std::string name;
+    int64_t size;
+    time_t at;
+    mode_t mode;
+  } files[] = {{"plain.txt", 12, recent, 0644},         {"with blanks in it.dat", 4321, old, 0600},
+               {"semi;colon=1;.txt", 1, recent, 0640},  {"  leading blanks", 0, old, 0644},
+               {"big.bin", 3000017, recent, 0755},      {"total", 5, old, 0444}};
+  for (const File& f : files) {
+    WritePatternFile(folder + "/" + f.name, f.size, 3);
+    ASSERT_EQ(chmod((folder + "/" + f.name).c_str(), f.mode), 0);
+    const struct timespec times[2] = {{f.at, 0}, {f.at, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, (folder + "/" + f.name).c_str(), times, 0), 0);
+  }
+  ASSERT_EQ(mkdir((folder + "/sub folder").c_str(), 0750), 0);
+  const struct timespec subTimes[2] = {{old, 0}, {old, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, (folder + "/sub folder").c_str(), subTimes, 0), 0);
+
+  PyftpdlibOptions options;
+  options.Root = vsftpd.UploadDir();
+  PyftpdlibServer pyftpd(options);
+
+  FtpTestClient machine(pyftpd.Port(), true, "user", "secret");
+  machine.ftp.UseFEAT = true;
+  machine.ftp.UseMLSD = true;
+  machine.Open();
+  ASSERT_TRUE(machine.ftp.UsesMachineListings()) << ::testing::PrintToString(machine.ftp.Features());
+  machine.ftp.ChangeDirectory("/same");
+  machine.ftp.ListDirectory(nullptr);
+  ASSERT_TRUE(machine.ftp.MachineListing());
+  TNetFTPListItems& byFacts = machine.ftp.ParsedListing();
+
+  FtpTestClient classic(vsftpd.Port(), true, "anonymous", "test@example.org");
+  classic.ftp.UseFEAT = true;
+  classic.ftp.UseMLSD = true;  // vsftpd lists no MLST: LIST all the same
+  classic.Open();
+  classic.ftp.ChangeDirectory("/upload/same");
+  TStringList lines;
+  classic.ftp.ListDirectory(&lines);
+  ASSERT_FALSE(classic.ftp.MachineListing());
+  TNetFTPListItems& byLines = classic.ftp.ParsedListing();
+
+  ASSERT_EQ(byFacts.Count(), 7) << ::testing::PrintToString(machine.ftp.ListingLines());
+  ASSERT_EQ(byLines.Count(), 7) << ::testing::PrintToString(lines);
+  for (int64_t i = 0; i < byFacts.Count(); ++i) {
+    const TNetFTPListItem& m = byFacts.Items(i);
+    SCOPED_TRACE(m.RawLine);
+    const TNetFTPListItem* l = FindEntry(byLines, m.ItemName);
+    ASSERT_NE(l, nullptr) << ::testing::PrintToString(lines);
+    const Seen a = SeenOf(m), b = SeenOf(*l);
+    EXPECT_EQ(a.kind, b.kind);
+    if (m.EntryKind == fekFile) EXPECT_EQ(a.size, b.size);
+    EXPECT_EQ(a.rights, b.rights);
+    EXPECT_EQ(a.owner, b.owner);
+    EXPECT_EQ(a.group, b.group);
+    EXPECT_EQ(a.day, b.day);
+    bool isRecent = false;
+    for (const File& f : files) isRecent |= f.name == m.ItemName && f.at == recent;
+    if (isRecent) EXPECT_EQ(a.minute, b.minute);
+  }
+  machine.ftp.Quit();
+  classic.ftp.Quit();
 }

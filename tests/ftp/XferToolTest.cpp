@@ -1,8 +1,10 @@
 // The headless driver build/bin/ftpxfer run as a process against pyftpdlib:
-// transfers in both modes, listings, sizes, raw commands, the listing parser
-// on a file, and the exit status and message of a failure.
+// transfers in both modes, listings (MLSD and LIST), sizes and times, raw
+// commands, the listing parser on a file, and the exit status and message of
+// a failure.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -71,13 +73,41 @@ TEST(FtpXferTool, TransfersListingsAndCommands) {
   EXPECT_EQ(Sha256OfFile(local.File("part.bin")), Sha256OfFile(server.Root() + "/down.bin"));
 
   ::mkdir((server.Root() + "/sub").c_str(), 0755);
-  r = Xfer(server, {"--quiet", "--format", "list"});
+  // pyftpdlib lists MLST: "list" goes by MLSD unless --no-mlsd (anywhere
+  // on the line) keeps it to LIST; both give the same kinds, sizes and names.
+  std::vector<std::string> shown[2];
+  for (int way = 0; way < 2; ++way) {
+    r = way == 0 ? Xfer(server, {"--quiet", "--format", "list"}) : Xfer(server, {"--quiet", "list", "--format", "--no-mlsd"});
+    ASSERT_EQ(r.ExitCode, 0) << r.Err;
+    EXPECT_EQ(r.Out.substr(0, r.Out.find('\n')), way == 0 ? "# format flfMachine" : "# format flfUnix");
+    EXPECT_TRUE(Has(r.Out, "f\t1234567\t")) << r.Out;
+    EXPECT_TRUE(Has(r.Out, "\tdown.bin\t")) << r.Out;
+    EXPECT_TRUE(Has(r.Out, "d\t")) << r.Out;
+    EXPECT_TRUE(Has(r.Out, "\tsub\t")) << r.Out;
+    std::string rows = r.Out.substr(r.Out.find('\n') + 1);
+    for (size_t end; (end = rows.find('\n')) != std::string::npos; rows.erase(0, end + 1)) {
+      // kind, size, the time (skipped: to the minute or the day), the name
+      const std::string row = rows.substr(0, end);
+      const size_t t1 = row.find('\t'), t2 = row.find('\t', t1 + 1), t3 = row.find('\t', t2 + 1);
+      const size_t t4 = row.find('\t', t3 + 1);
+      shown[way].push_back(row.substr(0, t2) + row.substr(t3, t4 - t3));
+    }
+    std::sort(shown[way].begin(), shown[way].end());
+  }
+  EXPECT_EQ(shown[0], shown[1]);
+  EXPECT_EQ(shown[0].size(), 4u);
+
+  // The time of one file: by MLST, or by MDTM with --no-mlsd.
+  struct timespec at[2] = {{1709301933, 0}, {1709301933, 0}};  // 2024-03-01 14:05:33 UTC
+  ASSERT_EQ(utimensat(AT_FDCWD, (server.Root() + "/down.bin").c_str(), at, 0), 0);
+  r = Xfer(server, {"--quiet", "mtime", "down.bin"});
   ASSERT_EQ(r.ExitCode, 0) << r.Err;
-  EXPECT_EQ(r.Out.substr(0, r.Out.find('\n')), "# format flfUnix");
-  EXPECT_TRUE(Has(r.Out, "f\t1234567\t")) << r.Out;
-  EXPECT_TRUE(Has(r.Out, "\tdown.bin\t")) << r.Out;
-  EXPECT_TRUE(Has(r.Out, "d\t")) << r.Out;
-  EXPECT_TRUE(Has(r.Out, "\tsub\t")) << r.Out;
+  const std::string byMlst = r.Out;
+  r = Xfer(server, {"--no-mlsd", "--quiet", "mtime", "down.bin"});
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_EQ(r.Out, byMlst);
+  EXPECT_EQ(byMlst.size(), 20u) << byMlst;  // "YYYY-MM-DD HH:MM:SS" in local time
+  EXPECT_EQ(byMlst.substr(14), "05:33\n") << byMlst;
 
   r = Xfer(server, {"--quiet", "nlst"});
   ASSERT_EQ(r.ExitCode, 0) << r.Err;
