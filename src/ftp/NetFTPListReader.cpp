@@ -64,13 +64,6 @@ bool ReadGroupedNumber(std::string_view Text, int64_t& Value) {
   return group >= 1 && group <= 3 && ReadNumber(digits, Value);
 }
 
-std::string LowerAscii(std::string_view Text) {
-  std::string lower(Text);
-  for (char& c : lower)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-  return lower;
-}
-
 // Month names that "ls" prints under other languages than English, lower
 // case, without a trailing period; accented ones in UTF-8 and in Latin-1.
 struct TMonthName {
@@ -198,13 +191,13 @@ size_t ReadUnixStamp(const std::vector<TWord>& W, size_t I, TStamp& S) {
     return used;
   }
   if (I + 2 >= W.size()) return 0;
-  const int month = LooseMonthNumber(std::string(W[I].Text));
+  const int month = LooseMonthNumber(W[I].Text);
   if (month != 0 && ReadDay(W[I + 1].Text, S.Day)) {
     S.Month = month;
     const size_t n = ReadYearOrTime(W, I + 2, S);
     return n == 0 ? 0 : 2 + n;
   }
-  const int month2 = LooseMonthNumber(std::string(W[I + 1].Text));
+  const int month2 = LooseMonthNumber(W[I + 1].Text);
   if (month2 != 0 && ReadDay(W[I].Text, S.Day)) {
     S.Month = month2;
     const size_t n = ReadYearOrTime(W, I + 2, S);
@@ -530,18 +523,28 @@ bool ReadEplfLine(std::string_view Line, TNetFTPListItem& AEntry) {
 
 }  // namespace
 
-int LooseMonthNumber(const std::string& AWord) {
-  std::string word = LowerAscii(AWord);
-  if (!word.empty() && word.back() == '.') word.pop_back();
-  if (word.empty()) return 0;
-  if (const int english = MonthNumber(word)) return english;
-  // "3月" (Japanese, Chinese), "3월" (Korean)
-  if (word.size() > 3 && (word.ends_with("\xe6\x9c\x88") || word.ends_with("\xec\x9b\x94"))) {
+int LooseMonthNumber(std::string_view AWord) {
+  if (!AWord.empty() && AWord.back() == '.') AWord.remove_suffix(1);
+  // Month names are short: most words of a line (numbers, names) are
+  // turned away before any comparison.
+  if (AWord.size() < 3 || AWord.size() > 8) return 0;
+  if (IsDigitChar(AWord[0])) {
+    // "3月" (Japanese, Chinese), "3월" (Korean)
+    if (!AWord.ends_with("\xe6\x9c\x88") && !AWord.ends_with("\xec\x9b\x94")) return 0;
     int64_t n;
-    if (ReadNumber(std::string_view(word).substr(0, word.size() - 3), n) && n >= 1 && n <= 12)
-      return static_cast<int>(n);
-    return 0;
+    return ReadNumber(AWord.substr(0, AWord.size() - 3), n) && n >= 1 && n <= 12 ? static_cast<int>(n) : 0;
   }
+  char buffer[8];
+  for (size_t i = 0; i < AWord.size(); ++i) {
+    const char c = AWord[i];
+    buffer[i] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+  }
+  const std::string_view word(buffer, AWord.size());
+  static const char* const kEnglish[12] = {"jan", "feb", "mar", "apr", "may", "jun",
+                                           "jul", "aug", "sep", "oct", "nov", "dec"};
+  if (word.size() == 3)
+    for (int i = 0; i < 12; ++i)
+      if (word == kEnglish[i]) return i + 1;
   for (const TMonthName& m : kMonthNames)
     if (word == m.Name) return m.Month;
   return 0;

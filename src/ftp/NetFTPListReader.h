@@ -18,6 +18,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "NetDateTime.h"
 #include "NetFTPList.h"
@@ -30,4 +31,4 @@ bool ReadListingLineLoosely(const std::string& ALine, TNetFTPListItem& AEntry, T
 
 // A month name or number-with-suffix as "ls" prints it in English and other
 // languages ("Jan", "janv.", "Mär", "mrt", "3月"); 1 to 12, or 0.
-int LooseMonthNumber(const std::string& AWord);
+int LooseMonthNumber(std::string_view AWord);
