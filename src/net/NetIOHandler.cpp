@@ -5,6 +5,7 @@
 
 #include "NetAntiFreezeBase.h"
 #include "NetExceptions.h"
+#include "NetScope.h"
 #include "NetStack.h"
 
 namespace {
@@ -202,10 +203,7 @@ void TNetIOHandlerSocket::ConnectWithTimeout(int32_t ATimeout) {
   TNetConnectThread thread(FSocketHandle.get());
   thread.Start();
   FConnectThread = &thread;
-  struct Forget {
-    TNetConnectThread*& thread;
-    ~Forget() { thread = nullptr; }
-  } forget{FConnectThread};
+  TNetScopeExit forget([this] { FConnectThread = nullptr; });
 
   int32_t step = kConnectPollStep;
   if (TNetAntiFreezeBase::ShouldYield()) step = std::min(TNetAntiFreezeBase::Current()->IdleTimeOut, kConnectPollStep);
