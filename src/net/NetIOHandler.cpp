@@ -32,7 +32,7 @@ void TNetConnectThread::Execute() {
     const int32_t result = SocketHandle->ConnectPeerCancellable(Id_PF_INET4, FCancel);
     // A socket closed or a connect cancelled under the attempt is not a
     // failure of its own: the waiting thread has already decided.
-    StackInstance->CheckSocketResult(result, {10009, 10038, 10004});
+    StackInstance->CheckSocketResult(result, {ErrBadFile, ErrNotASocket, ErrInterrupted});
   } catch (const ENetSocketError& e) {
     FailureText = e.what();
     FailureCode = e.SocketErrorCode;

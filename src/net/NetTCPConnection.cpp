@@ -167,7 +167,7 @@ int32_t TNetTCPConnection::ReceiveChunk(bool RaiseIfDisconnected) {
   }
   int32_t n = FIOHandler->ReceiveSome(target, size);
   PeerClosed = (n == 0);
-  if (n != 0 && StackInstance->CheckSocketResult(n, {10058, 10053})) {
+  if (n != 0 && StackInstance->CheckSocketResult(n, {ErrSocketShutdown, ErrConnectionAborted})) {
     // Shut down or aborted: the link is gone, but what is queued stays readable.
     DropSocket();
     if (InputQueue.Size() == 0) StackInstance->RaiseSocketFailure(StackInstance->LastSocketError);
@@ -380,7 +380,7 @@ void TNetTCPConnection::WriteBytes(const void* ABuffer, int64_t ACount) {
     const int32_t n = FIOHandler->SendSome(data + pos, piece);
     PeerClosed = (n == 0);
     DetectDisconnect(true, false);
-    if (StackInstance->CheckSocketResult(n, {10058, 10053, 10054})) {
+    if (StackInstance->CheckSocketResult(n, {ErrSocketShutdown, ErrConnectionAborted, ErrConnectionReset})) {
       DropSocket();
       StackInstance->RaiseSocketFailure(StackInstance->LastSocketError);
     }
@@ -437,7 +437,7 @@ int64_t TNetTCPConnection::WriteFileContents(const std::string& AFileName, bool 
     // A short send is a failure, not a smaller file.
     if (sent != size) {
       const int32_t code = StackInstance->SockLastError();
-      StackInstance->RaiseSocketFailure(code != 0 ? code : 10054);
+      StackInstance->RaiseSocketFailure(code != 0 ? code : ErrConnectionReset);
     }
     return sent;
   }
