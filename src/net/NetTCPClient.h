@@ -29,4 +29,9 @@ class TNetTCPClient : public TNetTCPConnection {
   virtual void OpenConnection(int32_t ATimeout = DefaultTimeLimit);
   // Connects, reads until the peer closes, closes; returns what was read.
   virtual std::string ConnectAndReadAll();
+
+ protected:
+  // OpenConnection to AHost:APort in place of Host:Port (an FTP session
+  // through a proxy connects to the proxy); Host and Port are left as they are.
+  void OpenConnectionTo(const std::string& AHost, int32_t APort, int32_t ATimeout);
 };
