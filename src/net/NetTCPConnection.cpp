@@ -297,7 +297,8 @@ void TNetTCPConnection::ReadToStream(TNetStream& AStream, int64_t AByteCount, bo
     AStream.SetSize(pos + AByteCount);
     AStream.SetPosition(pos);
   }
-  // Space reserved for bytes that never came is given back, however the read ends.
+  // Space reserved for bytes that never came is given back, however the read
+  // ends, once the work phase below has ended.
   TNetScopeExit trim([&AStream] {
     const int64_t pos = AStream.Position();
     if (AStream.Size() > pos) AStream.SetSize(pos);
