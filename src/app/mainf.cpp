@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -19,6 +20,7 @@
 #include "appcontrols.h"
 #include "appdialogs.h"
 #include "inifile.h"
+#include "settingsplace.h"
 
 #ifndef FTP_DEFAULT_HOST
 #define FTP_DEFAULT_HOST "localhost"
@@ -401,8 +403,11 @@ void TMainForm::ShowListingLines(const std::vector<std::string>& ALines) {
 }
 
 void TMainForm::SaveHostSetting(const QString& AValue, const QString& AKey) {
-  WriteIniString(QCoreApplication::applicationDirPath() + QStringLiteral("/FtpHost.ini"), "Server",
-                 ToNetText(AKey), ToNetText(AValue));
+  const QString Path = QString::fromLocal8Bit(SettingsFilePath());
+  // The settings folder of an installed program is made with its first
+  // setting; a folder that cannot be made fails as the write.
+  QDir().mkpath(QFileInfo(Path).absolutePath());
+  WriteIniString(Path, "Server", ToNetText(AKey), ToNetText(AValue));
 }
 
 void TMainForm::ShowDisconnectedState() {
