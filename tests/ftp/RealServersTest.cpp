@@ -354,14 +354,18 @@ TEST(FtpRealServers, MachineAndLongListingsOfOneFolderAgree) {
     ASSERT_NE(l, nullptr) << ::testing::PrintToString(lines);
     const Seen a = SeenOf(m), b = SeenOf(*l);
     EXPECT_EQ(a.kind, b.kind);
-    if (m.EntryKind == fekFile) EXPECT_EQ(a.size, b.size);
+    if (m.EntryKind == fekFile) {
+      EXPECT_EQ(a.size, b.size);
+    }
     EXPECT_EQ(a.rights, b.rights);
     EXPECT_EQ(a.owner, b.owner);
     EXPECT_EQ(a.group, b.group);
     EXPECT_EQ(a.day, b.day);
     bool isRecent = false;
     for (const File& f : files) isRecent |= f.name == m.ItemName && f.at == recent;
-    if (isRecent) EXPECT_EQ(a.minute, b.minute);
+    if (isRecent) {
+      EXPECT_EQ(a.minute, b.minute);
+    }
   }
   machine.ftp.Quit();
   classic.ftp.Quit();
