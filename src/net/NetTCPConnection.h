@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "NetBuffers.h"
@@ -17,6 +18,10 @@
 #include "NetRFCReply.h"
 
 enum TNetMaxLineAction : int { maException, maSplit };
+
+// True when ALine, a line of a multi-line reply as received (without its line
+// end), ends the reply opened by the three-character ACode.
+bool IsReplyEnd(std::string_view ALine, std::string_view ACode);
 
 // Reply codes accepted by a command; an empty list accepts every code.
 using TReplyCodes = std::initializer_list<int16_t>;
@@ -44,6 +49,9 @@ class TNetTCPConnection : public TNetComponent {
   int32_t RecvBufferSize = 32768;
   TNetSimpleBuffer ReceiveScratch;
   int32_t SendBufferSize = 32768;
+  // Limits of one reply (ReadReplyLines); 0 turns a limit off.
+  int32_t MaxReplyLines = 1000;
+  int32_t MaxReplySize = 1048576;
 
   TNetIOHandler* IOHandler() const { return FIOHandler; }
   // Frees the current handler first when this connection owns it.
