@@ -1,5 +1,8 @@
 #include "NetSimpleServer.h"
 
+#include <algorithm>
+#include <chrono>
+
 #include "NetExceptions.h"
 #include "NetStack.h"
 
@@ -66,13 +69,27 @@ void TNetSimpleServer::BindListener() {
 bool TNetSimpleServer::WaitForConnection() {
   if (!FListening) StartListening();
   TNetSocketHandle* handle = ListenerHandle();
+  const auto started = std::chrono::steady_clock::now();
   bool accepted = false;
   try {
-    bool pending = false;
-    while (!FAbortRequested && !pending) pending = handle->WaitReadable(AcceptPollInterval);
-    if (pending) {
+    while (!FAbortRequested && !accepted) {
+      int32_t wait = AcceptPollInterval;
+      if (AcceptTimeout > 0) {
+        const auto waited =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
+        if (waited >= AcceptTimeout) break;
+        wait = static_cast<int32_t>(std::min<int64_t>(wait, AcceptTimeout - waited));
+      }
+      if (!handle->WaitReadable(wait)) continue;
       handle->StartListen(1);
-      accepted = handle->AcceptFrom(FListeningSocket);
+      if (!handle->AcceptFrom(FListeningSocket)) break;
+      accepted = AcceptFromIP.empty() || handle->RemoteIP == AcceptFromIP;
+      if (!accepted) {
+        // Someone else got to the port first: hang up on it and listen on.
+        handle->ReleaseSocket();
+        handle->OsHandle = FListeningSocket;
+        handle->HasOsHandle = true;
+      }
     }
   } catch (const ENetConnClosedGracefully&) {
     // The listening socket was closed under the wait (an abort): no connection.
