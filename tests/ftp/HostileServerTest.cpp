@@ -59,7 +59,7 @@ TEST(FtpIdleTimeout, EveryWaitOfATransferIsBounded) {
   struct Case {
     const char* name;
     bool passive;
-    bool upload;
+    int64_t upload;  // bytes to upload, 0 for a download
     std::function<void(ScriptedFtpServer&)> setUp;
     const char* message;
   };
@@ -88,18 +88,18 @@ TEST(FtpIdleTimeout, EveryWaitOfATransferIsBounded) {
   const char* noReply = "Transfer timed out: the final reply did not arrive within 1 s.";
   const char* noConnect = "Transfer timed out: the server did not connect to the data port within 1 s.";
   const Case cases[] = {
-      {"stall mid-data, passive", true, false, stall, noData},
-      {"stall mid-data, active", false, false, stall, noData},
-      {"data sent, no final reply, passive", true, false, noFinalReply, noReply},
-      {"data sent, no final reply, active", false, false, noFinalReply, noReply},
-      {"upload taken, no final reply", true, true, noFinalReply, noReply},
-      {"never connects, download", false, false, neverConnects, noConnect},
-      {"never connects, upload", false, true, neverConnects, noConnect},
-      {"upload never read", true, true, takesNothing,
+      {"stall mid-data, passive", true, 0, stall, noData},
+      {"stall mid-data, active", false, 0, stall, noData},
+      {"data sent, no final reply, passive", true, 0, noFinalReply, noReply},
+      {"data sent, no final reply, active", false, 0, noFinalReply, noReply},
+      {"upload taken, no final reply", true, 3000, noFinalReply, noReply},
+      {"never connects, download", false, 0, neverConnects, noConnect},
+      {"never connects, upload", false, 3000, neverConnects, noConnect},
+      // More than the socket buffers of both ends hold.
+      {"upload never read", true, 64 << 20, takesNothing,
        "Transfer timed out: the server took no data on the data connection for 1 s."},
   };
   const std::string content = PatternBytes(7, 0, 3000);
-  const std::string upload = PatternBytes(8, 0, 64 << 20);
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
     ScriptedFtpServer server;
@@ -109,10 +109,13 @@ TEST(FtpIdleTimeout, EveryWaitOfATransferIsBounded) {
     c.ftp.IdleTimeout = 1000;
     c.Open();
     TNetMemoryStream stream;
-    if (k.upload) stream.WriteBuffer(upload.data(), static_cast<int64_t>(upload.size()));
+    if (k.upload > 0) {
+      const std::string bytes = PatternBytes(8, 0, static_cast<size_t>(k.upload));
+      stream.WriteBuffer(bytes.data(), k.upload);
+    }
     const auto start = Clock::now();
     const std::string message = MessageOf<ENetTransferTimeout>([&] {
-      if (k.upload) {
+      if (k.upload > 0) {
         c.ftp.Store(stream, "b.bin");
       } else {
         c.ftp.Retrieve("a.bin", stream);
