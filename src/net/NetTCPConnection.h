@@ -51,7 +51,7 @@ class TNetTCPConnection : public TNetComponent {
   int32_t SendBufferSize = 32768;
   // Limits of one reply (ReadReplyLines); 0 turns a limit off.
   int32_t MaxReplyLines = 1000;
-  int32_t MaxReplySize = 1048576;
+  int64_t MaxReplySize = 1048576;
 
   TNetIOHandler* IOHandler() const { return FIOHandler; }
   // Frees the current handler first when this connection owns it.
