@@ -195,9 +195,9 @@ TEST(FtpReplies, EndlessReplyIsCut) {
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
-    ScriptedFtpServer server;
-    std::string block;
+    std::string block;  // before the server: its session thread still sends it while the server stops
     while (block.size() < 65536) block += k.line;
+    ScriptedFtpServer server;
     // Up to 200 MB, until the client hangs up.
     server.SetHandler("HELP", [&](FtpSession& session, const std::string&) {
       session.Reply(FtpReply::Raw("214-The following commands are recognized.\r\n"));
