@@ -14,6 +14,7 @@
 #include <cstdio>
 
 #include "NetExceptions.h"
+#include "NetFTPReplyRules.h"
 #include "NetStack.h"
 
 namespace {
@@ -24,42 +25,14 @@ std::string WaitText(int32_t AMilliseconds) {
   return std::to_string(AMilliseconds) + " ms";
 }
 
-// A field of the 227 reply is one byte; "256" would carry into the next one.
-void CheckByteField(const std::string& AField, const std::string& AReplyLine) {
-  int32_t value;
-  if (TryStrToInt(Trim(AField), value) && (value < 0 || value > 255))
-    throw ENetProtocolReplyError(227, "Invalid passive mode reply (a field is out of 0 to 255): " + AReplyLine);
-}
-
 }  // namespace
 
-// "227 Entering Passive Mode (192,168,1,20,19,137)": four address fields and
-// the port as high and low byte. Some servers leave out the parentheses
-// ("227 Entering Passive Mode 192,168,1,20,19,137").
+// Sends PASV; the announced address is read by PassiveAddressOfReply.
 void TNetFTP::RequestPassiveAddress(std::string& AHost, int32_t& APort) {
   SendCommand("PASV", {227});
-  std::string line = Trim(LastReply.Text.empty() ? std::string() : LastReply.Text.front());
-  const size_t open = line.find('(');
-  const size_t close = line.find(')');
-  if (open != std::string::npos && close != std::string::npos) {
-    line = line.substr(open + 1, close > open ? close - open - 1 : 0);
-  } else {
-    const int64_t blank = ReversePos(" ", line);
-    if (blank > 0) line.erase(0, static_cast<size_t>(blank));
-  }
-  const std::string replyLine = LastReply.Text.empty() ? std::string() : LastReply.Text.front();
-  AHost.clear();
-  for (int i = 0; i < 4; ++i) {
-    if (i > 0) AHost += '.';
-    const std::string field = CutToken(line, ",");
-    CheckByteField(field, replyLine);
-    AHost += field;
-  }
-  const int32_t high = StrToInt(CutToken(line, ","));
-  const int32_t low = StrToInt(Trim(line));
-  CheckByteField(std::to_string(high), replyLine);
-  CheckByteField(std::to_string(low), replyLine);
-  APort = high * 256 + low;
+  TNetFTPHostPort address = PassiveAddressOfReply(LastReply.Text);
+  AHost = std::move(address.Host);
+  APort = address.Port;
 }
 
 // "PORT 10,0,0,5,19,137" for 10.0.0.5 port 5001.

@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <initializer_list>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "NetBuffers.h"
@@ -18,10 +17,6 @@
 #include "NetRFCReply.h"
 
 enum TNetMaxLineAction : int { maException, maSplit };
-
-// True when ALine, a line of a multi-line reply as received (without its line
-// end), ends the reply opened by the three-character ACode.
-bool IsReplyEnd(std::string_view ALine, std::string_view ACode);
 
 // Reply codes accepted by a command; an empty list accepts every code.
 using TReplyCodes = std::initializer_list<int16_t>;
