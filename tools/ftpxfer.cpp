@@ -6,7 +6,8 @@
 // anonymous, empty), --active (default passive), --ascii (default binary),
 // --recv-buffer N, --send-buffer N, --quiet, --format, --idle-timeout SECONDS
 // (default 60; 0 waits without limit): the longest wait for a reply, for the
-// next byte of a transfer, for the server's data connection in active mode.
+// next byte of a transfer, for the server's data connection in active mode;
+// --help and --version print and exit.
 // Commands: get REMOTE LOCAL [--resume] [--overwrite]; put LOCAL REMOTE
 // [--append]; list [DIR]; nlst [DIR]; size NAME; pwd; cd DIR; mkdir NAME;
 // rmdir NAME; delete NAME; raw "COMMAND"; parse-listing FILE.
@@ -38,6 +39,7 @@
 #include "ListingPrinter.h"
 #include "NetExceptions.h"
 #include "NetFTP.h"
+#include "RemessaVersion.h"
 
 namespace {
 
@@ -61,16 +63,21 @@ struct Options {
   std::vector<std::string> words;  // the command and its arguments
 };
 
+void PrintUsage(std::ostream& out) {
+  out << "usage: ftpxfer [--host H] [--port P] [--user U] [--password W] [--active] [--ascii]\n"
+      << "               [--recv-buffer N] [--send-buffer N] [--quiet] [--format] [--idle-timeout SECONDS]\n"
+      << "               [--socks4 | --socks4a | --socks5 HOST:PORT] [--socks-user U] [--socks-password W]\n"
+      << "               [--proxy-type KIND] [--proxy-host H] [--proxy-port P] [--proxy-user U]\n"
+      << "               [--proxy-password W] COMMAND [ARGS]\n"
+      << "commands: get REMOTE LOCAL [--resume] [--overwrite] | put LOCAL REMOTE [--append] |\n"
+      << "          list [DIR] | nlst [DIR] | size NAME | pwd | cd DIR | mkdir NAME | rmdir NAME |\n"
+      << "          delete NAME | raw \"COMMAND\" | parse-listing FILE\n"
+      << "       ftpxfer --help | --version\n";
+}
+
 [[noreturn]] void Usage(const std::string& problem) {
-  std::cerr << "ftpxfer: " << problem << "\n"
-            << "usage: ftpxfer [--host H] [--port P] [--user U] [--password W] [--active] [--ascii]\n"
-            << "               [--recv-buffer N] [--send-buffer N] [--quiet] [--format] [--idle-timeout SECONDS]\n"
-            << "               [--socks4 | --socks4a | --socks5 HOST:PORT] [--socks-user U] [--socks-password W]\n"
-            << "               [--proxy-type KIND] [--proxy-host H] [--proxy-port P] [--proxy-user U]\n"
-            << "               [--proxy-password W] COMMAND [ARGS]\n"
-            << "commands: get REMOTE LOCAL [--resume] [--overwrite] | put LOCAL REMOTE [--append] |\n"
-            << "          list [DIR] | nlst [DIR] | size NAME | pwd | cd DIR | mkdir NAME | rmdir NAME |\n"
-            << "          delete NAME | raw \"COMMAND\" | parse-listing FILE\n";
+  std::cerr << "ftpxfer: " << problem << "\n";
+  PrintUsage(std::cerr);
   std::exit(2);
 }
 
@@ -114,7 +121,13 @@ Options Parse(int argc, char** argv) {
   };
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
-    if (a == "--host") o.host = value(i);
+    if (a == "--help") {
+      PrintUsage(std::cout);
+      std::exit(0);
+    } else if (a == "--version") {
+      std::cout << "ftpxfer " << REMESSA_VERSION << "\n";
+      std::exit(0);
+    } else if (a == "--host") o.host = value(i);
     else if (a == "--port") o.port = number(i);
     else if (a == "--user") o.user = value(i);
     else if (a == "--password") o.password = value(i);

@@ -15,6 +15,7 @@
 
 #include "NetExceptions.h"
 #include "NetFTPReplyRules.h"
+#include "NetScope.h"
 #include "NetStack.h"
 
 namespace {
@@ -102,13 +103,8 @@ TNetSimpleServer& TNetFTP::NewActiveListener() {
 // Runs ABody on the passive data connection, which is closed afterwards,
 // also when ABody fails.
 void TNetFTP::UsePassiveConnection(TNetTCPClient& AData, const std::function<void()>& ABody) {
-  try {
-    ABody();
-  } catch (...) {
-    AData.CloseConnection();
-    throw;
-  }
-  AData.CloseConnection();
+  TNetScopeExit close([&AData] { AData.CloseConnection(); });
+  ABody();
 }
 
 // Reads one reply of any code, waiting at most the idle time-out, else
@@ -116,11 +112,7 @@ void TNetFTP::UsePassiveConnection(TNetTCPClient& AData, const std::function<voi
 // a server may never send. Returns false when none came (or the link went
 // down).
 bool TNetFTP::ReadReplyWithin() {
-  struct RestoreTimeout {
-    int32_t& value;
-    int32_t saved;
-    ~RestoreTimeout() { value = saved; }
-  } restore{ReadTimeout, ReadTimeout};
+  TNetScopeExit restore([this, saved = ReadTimeout] { ReadTimeout = saved; });
   if (IdleTimeout > 0) ReadTimeout = IdleTimeout;
   if (ReadTimeout <= 0) ReadTimeout = 5000;
   try {
@@ -162,11 +154,7 @@ void TNetFTP::FinishTransfer() {
 // next command's: the control connection is closed.
 int16_t TNetFTP::ReadFinalReply() {
   if (IdleTimeout <= 0) return ReadReply({225, 226, 250, 426, 450});
-  struct RestoreTimeout {
-    int32_t& value;
-    int32_t saved;
-    ~RestoreTimeout() { value = saved; }
-  } restore{ReadTimeout, ReadTimeout};
+  TNetScopeExit restore([this, saved = ReadTimeout] { ReadTimeout = saved; });
   ReadTimeout = IdleTimeout;
   try {
     return ReadReply({225, 226, 250, 426, 450});
@@ -213,7 +201,7 @@ void TNetFTP::WriteData(TNetTCPConnection& AData, TNetStream& ASource, bool AFro
     AData.WriteFromStream(ASource, AFromStart, false, 0);
   } catch (const ENetSocketError& e) {
     if (FAbortSent) return;
-    if (e.SocketErrorCode == 10035 && IdleTimeout > 0)  // would block: the send limit struck
+    if (e.SocketErrorCode == ErrWouldBlock && IdleTimeout > 0)  // the send limit struck
       RaiseIdleTimeout("the server took no data on the data connection for %s");
     throw;
   } catch (const ENetException&) {
@@ -230,27 +218,22 @@ void TNetFTP::RunTransfer(const std::function<void(bool& ACommanded)>& ADataPhas
   // this one waits would pull the data connection away under it.
   if (FTransferRunning) throw ENetException("A transfer is already running.");
   FTransferRunning = true;
-  struct Done {
-    bool& running;
-    ~Done() { running = false; }
-  } done{FTransferRunning};
+  TNetScopeExit done([this] { FTransferRunning = false; });
 
   FAbortSent = false;
   bool commanded = false;
   ReportStatus(ftpTransfer, {"Starting FTP transfer"});
-  try {
-    try {
-      ADataPhase(commanded);
-    } catch (...) {
-      FDataConnection.reset();
-      throw;
-    }
-    FDataConnection.reset();
-  } catch (...) {
+  TNetScopeExit onFailure([&] {
     ReportStatus(ftpReady, {"Transfer complete"});
     if (commanded) DropFinalReply();
-    throw;
+  });
+  {
+    // Freed before the final reply is read: a server still sending or
+    // receiving answers only once the data connection is gone.
+    TNetScopeExit freeData([this] { FDataConnection.reset(); });
+    ADataPhase(commanded);
   }
+  onFailure.Release();
   ReportStatus(ftpReady, {"Transfer complete"});
   FinishTransfer();
 }
@@ -293,13 +276,12 @@ void TNetFTP::SendTransfer(const std::string& ACommand, TNetStream& ASource, boo
       RequestPassiveAddress(host, port);
       WriteLine(ACommand);
       TNetTCPClient& data = NewPassiveConnection(host, port);
-      try {
-        data.OpenConnection(IdleTimeout > 0 ? IdleTimeout : DefaultTimeLimit);
-      } catch (...) {
+      {
         // The server has the command already and answers it ("425 Can't
         // open data connection."); that reply is not left for the next one.
-        DropFinalReply();
-        throw;
+        TNetScopeExit dropReply([this] { DropFinalReply(); });
+        data.OpenConnection(IdleTimeout > 0 ? IdleTimeout : DefaultTimeLimit);
+        dropReply.Release();
       }
       UsePassiveConnection(data, [&] {
         ReadReply({110, 125, 150});
@@ -352,15 +334,13 @@ void TNetFTP::Retrieve(const std::string& ARemoteName, const std::string& ALocal
     if (!file) file = std::make_unique<TNetFileStream>(ALocalPath, fmCreate | fmShareExclusive);
     return *file;
   };
-  try {
-    ReceiveTransfer("RETR " + ARemoteName, destination, resume, file ? file->Position() : 0);
-  } catch (...) {
-    if (!existed && file && file->Size() == 0) {
-      file.reset();
-      std::remove(ALocalPath.c_str());
-    }
-    throw;
-  }
+  TNetScopeExit removeEmpty([&] {
+    if (existed || !file || file->Size() != 0) return;
+    file.reset();
+    std::remove(ALocalPath.c_str());
+  });
+  ReceiveTransfer("RETR " + ARemoteName, destination, resume, file ? file->Position() : 0);
+  removeEmpty.Release();
   AfterRetrieve(*file);
 }
 

@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "NetExceptions.h"
+#include "NetScope.h"
 #include "NetStack.h"
 
 TNetSocketHandle* TNetSimpleServer::ListenerHandle() const {
@@ -39,67 +40,59 @@ void TNetSimpleServer::StartListening() {
     OwnsIOHandler = true;
     handler->OpenHandler();
   }
-  try {
-    if (FListeningSocket == InvalidSocket) BindListener();
-    ListenerHandle()->StartListen(15);
-    FListening = true;
-  } catch (...) {
-    SetIOHandler(nullptr);
-    throw;
-  }
+  TNetScopeExit freeOnFailure([this] { SetIOHandler(nullptr); });
+  if (FListeningSocket == InvalidSocket) BindListener();
+  ListenerHandle()->StartListen(15);
+  FListening = true;
+  freeOnFailure.Release();
 }
 
 void TNetSimpleServer::BindListener() {
   TNetSocketHandle& handle = *ListenerHandle();
   handle.OpenSocket(Id_SOCK_STREAM, 0);
   FListeningSocket = handle.OsHandle;
-  try {
-    handle.IP = BoundIP;
-    handle.Port = BoundPort;
-    handle.ClientPortMin = BoundPortMin;
-    handle.ClientPortMax = BoundPortMax;
-    handle.BindLocal();
-  } catch (...) {
+  TNetScopeExit closeOnFailure([this, &handle] {
     FListeningSocket = InvalidSocket;
     handle.ReleaseSocket();
-    throw;
-  }
+  });
+  handle.IP = BoundIP;
+  handle.Port = BoundPort;
+  handle.ClientPortMin = BoundPortMin;
+  handle.ClientPortMax = BoundPortMax;
+  handle.BindLocal();
+  closeOnFailure.Release();
 }
 
 bool TNetSimpleServer::WaitForConnection() {
   if (!FListening) StartListening();
   TNetSocketHandle* handle = ListenerHandle();
+  // One connection at most: the listening socket goes however the wait ends.
+  TNetScopeExit stopListening([this] {
+    CloseListeningSocket();
+    FListening = false;
+  });
   const auto started = std::chrono::steady_clock::now();
-  bool accepted = false;
   try {
-    while (!FAbortRequested && !accepted) {
+    while (!FAbortRequested) {
       int32_t wait = AcceptPollInterval;
       if (AcceptTimeout > 0) {
         const auto waited =
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
-        if (waited >= AcceptTimeout) break;
+        if (waited >= AcceptTimeout) return false;
         wait = static_cast<int32_t>(std::min<int64_t>(wait, AcceptTimeout - waited));
       }
       if (!handle->WaitReadable(wait)) continue;
       handle->StartListen(1);
-      if (!handle->AcceptFrom(FListeningSocket)) break;
-      accepted = AcceptFromIP.empty() || handle->RemoteIP == AcceptFromIP;
-      if (!accepted) {
-        // Someone else got to the port first: hang up on it and listen on.
-        handle->ReleaseSocket();
-        handle->OsHandle = FListeningSocket;
-        handle->HasOsHandle = true;
-      }
+      if (!handle->AcceptFrom(FListeningSocket)) return false;
+      if (AcceptFromIP.empty() || handle->RemoteIP == AcceptFromIP) return true;
+      // Someone else got to the port first: hang up on it and listen on.
+      handle->ReleaseSocket();
+      handle->OsHandle = FListeningSocket;
+      handle->HasOsHandle = true;
     }
+    return false;
   } catch (const ENetConnClosedGracefully&) {
     // The listening socket was closed under the wait (an abort): no connection.
-    accepted = false;
-  } catch (...) {
-    CloseListeningSocket();
-    FListening = false;
-    throw;
+    return false;
   }
-  CloseListeningSocket();
-  FListening = false;
-  return accepted;
 }

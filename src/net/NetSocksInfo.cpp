@@ -6,6 +6,7 @@
 
 #include "NetExceptions.h"
 #include "NetIOHandler.h"
+#include "NetScope.h"
 #include "NetStack.h"
 
 namespace {
@@ -49,10 +50,7 @@ void TNetSocksInfo::Notification(TNetBaseComponent* AComponent, TNetOperation AO
 }
 
 void TNetSocksInfo::NegotiateProxy(const std::string& AHost, int32_t APort, int32_t ATimeout) {
-  struct Unbound {
-    int32_t& limit;
-    ~Unbound() { limit = NoTimeLimit; }
-  } unbound{FTimeLimit};
+  TNetScopeExit unbound([this] { FTimeLimit = NoTimeLimit; });
   FTimeLimit = ATimeout;
   FStarted = std::chrono::steady_clock::now();
   switch (Version) {

@@ -144,7 +144,7 @@ class TNetStack {
   virtual int32_t SockSetOption(TNetSocket Socket, int32_t Level, int32_t OptName, const void* OptVal,
                                 int32_t OptLen) = 0;
   // Bounds every blocking send on the socket: a send that can hand nothing to
-  // the system for Milliseconds fails with 10035 (would block), one that
+  // the system for Milliseconds fails with ErrWouldBlock, one that
   // handed some of its bytes returns their count. 0 removes the bound.
   virtual int32_t SockSetSendTimeout(TNetSocket Socket, int32_t Milliseconds) = 0;
   virtual TNetSocket SockCreate(int32_t Family, int32_t SocketType, int32_t Protocol) = 0;
@@ -233,6 +233,20 @@ class TNetStackPosix : public TNetStack {
  private:
   TStringList FLocalAddresses;
 };
+
+// Codes of the stack's table that code tests for or sets by name (the table
+// with every code's text is in NetStack.cpp, the resolver's rows in
+// TNetStackPosix::SockErrorText).
+constexpr int32_t ErrInterrupted = 10004;     // an interrupted call; also a connect given up
+constexpr int32_t ErrBadFile = 10009;         // not an open descriptor
+constexpr int32_t ErrInvalidArgument = 10022;
+constexpr int32_t ErrWouldBlock = 10035;      // also a send that hit its time-out
+constexpr int32_t ErrNotASocket = 10038;
+constexpr int32_t ErrAddressInUse = 10048;
+constexpr int32_t ErrConnectionAborted = 10053;
+constexpr int32_t ErrConnectionReset = 10054;
+constexpr int32_t ErrSocketShutdown = 10058;  // also a peer that has gone (EPIPE)
+constexpr int32_t ErrHostNotFound = 11001;
 
 // Maps a platform error number (errno) onto the stack's code table; a number
 // without a counterpart maps to itself.
