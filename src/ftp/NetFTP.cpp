@@ -47,8 +47,10 @@ void TNetFTP::OpenSession(bool AAutoLogin, int32_t ATimeout) {
     Port = FProxySettings->Port;
   }
   FControlHost = Host;
+  FControlPort = Port;
   try {
     try {
+      PrepareControlTLS();
       OpenConnection(ATimeout);
     } catch (...) {
       Host = serverHost;
@@ -60,6 +62,7 @@ void TNetFTP::OpenSession(bool AAutoLogin, int32_t ATimeout) {
 
     ReadReply({220});
     GreetingReply.Assign(LastReply);
+    NegotiateControlTLS();
     if (AAutoLogin) {
       Login();
       if (OnAfterClientLogin) OnAfterClientLogin(this);
@@ -133,6 +136,7 @@ void TNetFTP::Login() {
       throw ENetException("Command not supported.");
   }
   FLoginReply->Assign(LastReply);
+  ProtectDataChannel();
   SendTransferType();
 }
 

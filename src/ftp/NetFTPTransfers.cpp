@@ -64,9 +64,7 @@ TNetTCPClient& TNetFTP::NewPassiveConnection(const std::string& /*AAnnouncedHost
   FDataConnection = std::move(connection);
   bool viaSocks = false;
   if (TNetIOHandlerSocket* control = SocketHandler()) {
-    auto* handler = data.CreateComponent<TNetIOHandlerSocket>();
-    data.SetIOHandler(handler);
-    data.OwnsIOHandler = true;
+    TNetIOHandlerSocket* handler = NewDataHandler(data);
     handler->SocksInfo()->Assign(*control->SocksInfo());
     viaSocks = handler->SocksInfo()->Version != svNoSocks;
     data.Host = viaSocks || !control->SocketHandle() ? FControlHost : control->SocketHandle()->RemoteIP;
@@ -87,6 +85,9 @@ TNetSimpleServer& TNetFTP::NewActiveListener() {
   server.BoundPort = DataPort;
   server.BoundPortMin = DataPortMin;
   server.BoundPortMax = DataPortMax;
+  // A handler installed and opened before listening is the one that listens
+  // (and, once the server has connected, the TLS client of the connection).
+  if (FDataProtected) NewDataHandler(server)->OpenHandler();
   server.StartListening();
   SendPortCommand(*server.ListenerHandle());
   return server;
