@@ -163,6 +163,8 @@ class TNetFTP : public TNetTCPClient {
   // A new I/O handler for a data connection, owned by it: TLS resuming the
   // control connection's session when data is protected, plain otherwise.
   TNetIOHandlerSocket* NewDataHandler(TNetTCPConnection& AData);
+  // After an upload over TLS: our close, then the server's.
+  void EndProtectedUpload(TNetTCPConnection& AData);
 
   void RequestPassiveAddress(std::string& AHost, int32_t& APort);
   void SendPortCommand(TNetSocketHandle& AHandle);

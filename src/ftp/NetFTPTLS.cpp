@@ -89,3 +89,7 @@ TNetIOHandlerSocket* TNetFTP::NewDataHandler(TNetTCPConnection& AData) {
   AData.OwnsIOHandler = true;
   return handler;
 }
+
+void TNetFTP::EndProtectedUpload(TNetTCPConnection& AData) {
+  if (auto* tls = dynamic_cast<TNetIOHandlerTLS*>(AData.IOHandler())) tls->EndTLS();
+}

@@ -222,6 +222,7 @@ void TNetFTP::SendTransfer(const std::string& ACommand, TNetStream& ASource, boo
   auto write = [&](TNetTCPConnection& AData) {
     try {
       AData.WriteFromStream(ASource, AFromStart, false, 0);
+      EndProtectedUpload(AData);
     } catch (const ENetException&) {
       if (!FAbortSent) throw;
     }

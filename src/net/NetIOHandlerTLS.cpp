@@ -11,6 +11,7 @@
 
 #include "NetAntiFreezeBase.h"
 #include "NetExceptions.h"
+#include "NetStack.h"
 #include "NetTLSCertificate.h"
 
 namespace {
@@ -69,13 +70,12 @@ class TNetTLSBio {
 
  public:
   // A new session of a link (TLS 1.3 sends them after the handshake): kept
-  // by its handler, to be offered again by data connections.
+  // in the set-up the link shares with the connections of its session.
   static int NewSession(SSL* ASSL, SSL_SESSION* ASession) {
     auto* handler = static_cast<TNetIOHandlerTLS*>(SSL_get_app_data(ASSL));
-    if (!handler) return 0;
-    if (handler->FSession) SSL_SESSION_free(handler->FSession);
-    handler->FSession = ASession;
-    return 1;  // the reference is the handler's now
+    if (!handler || !handler->FContext) return 0;
+    handler->FContext->AddSession(ASession);
+    return 1;  // the reference is the context's now
   }
 };
 
@@ -141,7 +141,25 @@ TNetTLSContext::TNetTLSContext(const std::string& ACAFile) : FContext(SSL_CTX_ne
   SSL_CTX_sess_set_new_cb(FContext, TNetTLSBio::NewSession);
 }
 
-TNetTLSContext::~TNetTLSContext() { SSL_CTX_free(FContext); }
+TNetTLSContext::~TNetTLSContext() {
+  for (SSL_SESSION* session : FFresh) SSL_SESSION_free(session);
+  if (FLastUsed) SSL_SESSION_free(FLastUsed);
+  SSL_CTX_free(FContext);
+}
+
+void TNetTLSContext::AddSession(ssl_session_st* ASession) { FFresh.push_back(ASession); }
+
+// Servers may take a TLS 1.3 session only once ("SSL connection failed:
+// session reuse required" from vsftpd the second time): the newest one not
+// offered yet goes first, the last one offered when none is left.
+ssl_session_st* TNetTLSContext::TakeSession() {
+  if (!FFresh.empty()) {
+    if (FLastUsed) SSL_SESSION_free(FLastUsed);
+    FLastUsed = FFresh.back();
+    FFresh.pop_back();
+  }
+  return FLastUsed;
+}
 
 // ---------------------------------------------------------------------------
 // TNetIOHandlerTLS
@@ -163,14 +181,11 @@ TNetIOHandlerTLS::TNetIOHandlerTLS(TNetBaseComponent* AOwner) : TNetIOHandlerSoc
 TNetIOHandlerTLS::~TNetIOHandlerTLS() {
   CloseHandler();
   ReleaseTLS();
-  if (FSession) SSL_SESSION_free(FSession);
 }
 
 void TNetIOHandlerTLS::ResumeSessionOf(TNetIOHandlerTLS& AOther) {
   FContext = AOther.FContext;
-  if (FSession) SSL_SESSION_free(FSession);
-  FSession = AOther.FSession;
-  if (FSession) SSL_SESSION_up_ref(FSession);
+  FResumes = true;
 }
 
 void TNetIOHandlerTLS::ReleaseTLS() {
@@ -208,6 +223,9 @@ std::string TNetIOHandlerTLS::FailureText(int AError) {
 void TNetIOHandlerTLS::OpenHandler() {
   TNetIOHandlerSocket::OpenHandler();
   ReleaseTLS();
+  // A link of its own starts with a fresh set-up (the CA file or the server
+  // may have changed); one that resumes another's keeps the shared one.
+  if (!FResumes) FContext.reset();
   FState = PassThrough ? tsPlain : tsPending;
   FCleanClose = false;
   FClosing = false;
@@ -218,7 +236,16 @@ void TNetIOHandlerTLS::ConnectTo(const std::string& AHost, int32_t APort, const 
                                  int32_t ATimeout) {
   FConnectHost = AHost;
   FConnectPort = APort;
-  TNetIOHandlerSocket::ConnectTo(AHost, APort, ABoundIP, ABoundPort, ABoundPortMin, ABoundPortMax, ATimeout);
+  // The SOCKS handshake under TLS goes in plain bytes.
+  const TState state = FState;
+  FState = tsPlain;
+  try {
+    TNetIOHandlerSocket::ConnectTo(AHost, APort, ABoundIP, ABoundPort, ABoundPortMin, ABoundPortMax, ATimeout);
+  } catch (...) {
+    FState = state;
+    throw;
+  }
+  FState = state;
 }
 
 void TNetIOHandlerTLS::CloseHandler() {
@@ -228,17 +255,60 @@ void TNetIOHandlerTLS::CloseHandler() {
   if (FSSL && FState == tsEstablished && FCallDepth == 0 && IsOpen()) {
     FClosing = true;
     TLibraryCall call(*this);
+    TakeWaitingRecords();
     SSL_shutdown(FSSL);
     ERR_clear_error();
     FPending = nullptr;
   }
   TNetIOHandlerSocket::CloseHandler();
-  if (FState == tsEstablished) FState = PassThrough ? tsPlain : tsPending;
+  if (FState == tsEstablished || FState == tsClosing) FState = PassThrough ? tsPlain : tsPending;
   if (FCallDepth > 0) {
     FReleasePending = true;
   } else {
     ReleaseTLS();
   }
+}
+
+// New sessions that came during an upload wait unread (the server sends
+// them right after the handshake): they are taken in, without waiting, for
+// the next data connection. Inside a library call.
+void TNetIOHandlerTLS::TakeWaitingRecords() {
+  FWait = 0;
+  char byte;
+  SSL_peek(FSSL, &byte, 1);
+  FWait = TimeLimit;
+  ERR_clear_error();
+}
+
+// Our close and the end of our stream go first; then the server's records
+// are read until its own close or the end of its stream: only then has it
+// read everything sent before (closing the socket earlier makes our kernel
+// answer the server's close with a reset, which can throw away the end of
+// an upload that the server has not read yet), and a new session it sends
+// only then is kept for the next data connection.
+void TNetIOHandlerTLS::EndTLS() {
+  if (FState != tsEstablished || !FSSL || !IsOpen() || FCallDepth > 0) return;
+  FClosing = true;
+  {
+    TLibraryCall call(*this);
+    SSL_shutdown(FSSL);
+  }
+  FState = tsClosing;
+  FPending = nullptr;
+  if (!IsOpen()) return;
+  StackInstance->SockShutdown(SocketHandle()->OsHandle, 1);  // no more sending
+  char scratch[4096];
+  for (;;) {
+    int n;
+    {
+      TLibraryCall call(*this);
+      FWait = TimeLimit;
+      n = SSL_read(FSSL, scratch, sizeof scratch);
+    }
+    FPending = nullptr;
+    if (n <= 0 || !IsOpen() || !FSSL) break;
+  }
+  ERR_clear_error();
 }
 
 void TNetIOHandlerTLS::StartTLS() {
@@ -261,7 +331,9 @@ bool TNetIOHandlerTLS::Handshake() {
     FCheck = std::make_unique<TNetCertificateCheck>();
     AttachCertificateCheck(FSSL, FCheck.get());
     ExpectPeerName(FSSL, VerifyHost.empty() ? FConnectHost : VerifyHost);
-    if (FSession) SSL_set_session(FSSL, FSession);
+    if (FResumes) {
+      if (ssl_session_st* session = FContext->TakeSession()) SSL_set_session(FSSL, session);
+    }
   }
   int result;
   int error;

@@ -16,6 +16,7 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "NetIOHandler.h"
 #include "NetTLSTrust.h"
@@ -35,9 +36,15 @@ class TNetTLSContext {
   TNetTLSContext(const TNetTLSContext&) = delete;
   TNetTLSContext& operator=(const TNetTLSContext&) = delete;
   ssl_ctx_st* Handle() const { return FContext; }
+  // Keeps a new session of one of the links (the reference is taken over).
+  void AddSession(ssl_session_st* ASession);
+  // The session to offer on the next link, or null; still owned here.
+  ssl_session_st* TakeSession();
 
  private:
   ssl_ctx_st* FContext;
+  std::vector<ssl_session_st*> FFresh;  // not offered yet, oldest first
+  ssl_session_st* FLastUsed = nullptr;
 };
 
 class TNetIOHandlerTLS : public TNetIOHandlerSocket {
@@ -75,6 +82,10 @@ class TNetIOHandlerTLS : public TNetIOHandlerSocket {
   // it made last (FTP data connections resume the control connection's
   // session, and servers may insist on that).
   void ResumeSessionOf(TNetIOHandlerTLS& AOther);
+  // Ends the link in order: TLS's close, the end of the TCP stream, then a
+  // wait (up to TimeLimit) until the server has closed too. For the end of
+  // an upload, which the server has only wholly read once it closes.
+  void EndTLS();
 
   void CloseHandler() override;
   void ConnectTo(const std::string& AHost, int32_t APort, const std::string& ABoundIP, int32_t ABoundPort,
@@ -87,7 +98,7 @@ class TNetIOHandlerTLS : public TNetIOHandlerSocket {
 
  private:
   friend class TNetTLSBio;
-  enum TState : int { tsPlain, tsPending, tsEstablished };
+  enum TState : int { tsPlain, tsPending, tsEstablished, tsClosing };
 
   // Counts the calls into the TLS library in progress: a window handler run
   // by a wait inside one may close the handler, whose TLS state is then
@@ -106,6 +117,7 @@ class TNetIOHandlerTLS : public TNetIOHandlerSocket {
   // False when the server's bytes did not come in time.
   bool Handshake();
   void ReleaseTLS();
+  void TakeWaitingRecords();
   void RethrowPending();
   std::string FailureText(int AError);
   int BioRead(char* ABuffer, int ALength);
@@ -114,7 +126,7 @@ class TNetIOHandlerTLS : public TNetIOHandlerSocket {
   TState FState = tsPlain;
   std::shared_ptr<TNetTLSContext> FContext;
   ssl_st* FSSL = nullptr;
-  ssl_session_st* FSession = nullptr;  // the newest session of this link, or the one to resume
+  bool FResumes = false;  // shares another handler's set-up and resumes its sessions
   std::unique_ptr<TNetCertificateCheck> FCheck;
   std::string FConnectHost;
   int32_t FConnectPort = 0;
