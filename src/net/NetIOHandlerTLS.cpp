@@ -343,6 +343,8 @@ bool TNetIOHandlerTLS::Handshake() {
     error = result == 1 ? SSL_ERROR_NONE : SSL_get_error(FSSL, result);
   }
   RethrowPending();
+  // Closed by a window handler during a wait of the handshake.
+  if (!FSSL || !IsOpen()) throw ENetClosedSocket();
   if (result != 1) {
     if (error == SSL_ERROR_WANT_READ && FTimedOut) return false;
     const std::string why = FailureText(error);

@@ -10,7 +10,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -252,4 +251,64 @@ TEST_F(FtpTls, ChainNameAndAuthority) {
   named->Open();
   EXPECT_TRUE(named->ftp.ControlEncrypted());
   named->ftp.Quit();
+}
+
+// Aborts over TLS, from a work event and from the message pump (a window
+// handler run inside a wait of the TLS library): the session goes on, and
+// the next protected transfer still resumes the session.
+TEST_F(FtpTls, AbortsAndTheSessionGoesOn) {
+  VsftpdOptions options = TlsVsftpd(*server);
+  // Slow enough for the waits to fall idle, so that the message pump runs.
+  options.ExtraConfig.push_back("anon_max_rate=500000");
+  VsftpdServer vsftpd(options);
+  const int64_t size = 256 << 20;
+  WriteSparseFile(vsftpd.Root() + "/big.bin", size, "end");
+  const Target t = Vsftpd(vsftpd);
+  TempDir local;
+  WritePatternFile(local.File("up.bin"), 32 << 20, 3);
+  WritePatternFile(local.File("next.bin"), 100000, 4);
+  for (bool passive : {true, false}) {
+    SCOPED_TRACE(passive ? "passive" : "active");
+    auto c = TlsClient(t, tlsRequired, ca->CertFile());
+    c->ftp.Passive = passive;
+    c->Open();
+    int works = 0;
+    c->onWork = [&](int64_t) {
+      if (++works == 2) c->ftp.AbortTransfer();
+    };
+    c->ftp.Retrieve("/big.bin", local.File("down.bin"), true);
+    EXPECT_EQ(c->log.back(), "*Transfer aborted") << ::testing::PrintToString(c->log);
+    EXPECT_LT(FileSize(local.File("down.bin")), size);
+    EXPECT_EQ(c->ftp.RawCommand("NOOP"), 200);
+
+    works = 0;
+    c->ftp.ChangeDirectory("/upload");
+    c->ftp.Store(local.File("up.bin"), "aborted.bin");
+    EXPECT_EQ(c->log.back(), "*Transfer aborted") << ::testing::PrintToString(c->log);
+    EXPECT_EQ(c->ftp.RawCommand("NOOP"), 200);
+
+    c->onWork = nullptr;
+    {
+      TestAntiFreeze antiFreeze;
+      bool aborted = false;
+      antiFreeze.onPump = [&] {
+        if (!aborted && c->lastWork > 0) {
+          aborted = true;
+          c->ftp.AbortTransfer();
+        }
+      };
+      c->lastWork = 0;
+      TNetMemoryStream sink;
+      c->ftp.Retrieve("/big.bin", sink);
+      EXPECT_TRUE(aborted);
+      EXPECT_EQ(c->log.back(), "*Transfer aborted");
+      EXPECT_LT(sink.Size(), size);
+    }
+    EXPECT_EQ(c->ftp.RawCommand("NOOP"), 200);
+    for (int i = 0; i < 3; ++i) {
+      c->ftp.Store(local.File("next.bin"), "next.bin");
+      EXPECT_EQ(Sha256OfFile(vsftpd.UploadDir() + "/next.bin"), Sha256OfFile(local.File("next.bin")));
+    }
+    c->ftp.Quit();
+  }
 }
