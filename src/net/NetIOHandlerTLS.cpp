@@ -84,9 +84,18 @@ class TNetTLSBio {
 int TNetIOHandlerTLS::BioRead(char* ABuffer, int ALength) {
   try {
     if (!IsOpen()) return 0;
-    // As FillInputBuffer does: no readiness wait for an unlimited read
-    // without windows to keep alive, the receive waits just as well.
-    if (FWait != NoTimeLimit || TNetAntiFreezeBase::ShouldYield()) {
+    if (FWait == 0) {
+      // Only what has arrived already (at a close): no wait, and no window
+      // handler run from here.
+      TNetSocketListPosix readList;
+      readList.Add(SocketHandle()->OsHandle);
+      if (StackInstance->SockSelect(&readList, nullptr, nullptr, 0) != 1) {
+        FTimedOut = true;
+        return -1;
+      }
+    } else if (FWait != NoTimeLimit || TNetAntiFreezeBase::ShouldYield()) {
+      // As FillInputBuffer does: no readiness wait for an unlimited read
+      // without windows to keep alive, the receive waits just as well.
       if (!SocketHandle()->WaitReadable(FWait)) {
         FTimedOut = true;
         return -1;
@@ -109,8 +118,8 @@ int TNetIOHandlerTLS::BioWrite(const char* ABuffer, int ALength) {
       FSocketFailed = true;
       return -1;
     }
-    // The close must never block: a peer that reads nothing more (an
-    // aborted upload) simply does not get it.
+    // The close from CloseHandler must never block: a peer that reads
+    // nothing more (an aborted upload) simply does not get it.
     const int32_t n = SocketHandle()->SendBytes(ABuffer, ALength, FClosing ? MSG_DONTWAIT : 0);
     if (n < 0) FSocketFailed = true;
     return n;
@@ -288,7 +297,6 @@ void TNetIOHandlerTLS::TakeWaitingRecords() {
 // only then is kept for the next data connection.
 void TNetIOHandlerTLS::EndTLS() {
   if (FState != tsEstablished || !FSSL || !IsOpen() || FCallDepth > 0) return;
-  FClosing = true;
   {
     TLibraryCall call(*this);
     SSL_shutdown(FSSL);
