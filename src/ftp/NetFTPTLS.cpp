@@ -7,6 +7,10 @@
 // transfer type and what follows without TLS. Once the server has accepted
 // "AUTH TLS" nothing goes back to clear text: a failed handshake, a refused
 // certificate or a refused "PROT P" ends the session or the command.
+//
+// A data connection that ends without TLS's close (a plain end of the TCP
+// stream) is taken as complete only through the server's final reply over
+// the protected control connection (226 or 250), as every transfer requires.
 #include "NetFTP.h"
 
 #include "NetExceptions.h"
