@@ -133,7 +133,7 @@ int TNetIOHandlerTLS::BioWrite(const char* ABuffer, int ALength) {
 // TNetTLSContext
 
 TNetTLSContext::TNetTLSContext(const std::string& ACAFile) : FContext(SSL_CTX_new(TLS_client_method())) {
-  if (!FContext) throw ENetTLSError("TLS set-up failed: " + LibraryErrorText("no TLS client method"));
+  if (!FContext) throw ENetTLSError("TLS set-up failed: " + LibraryErrorText("no TLS client method") + ".");
   SSL_CTX_set_min_proto_version(FContext, TLS1_2_VERSION);
   SSL_CTX_set_default_verify_paths(FContext);
   if (!ACAFile.empty() && SSL_CTX_load_verify_locations(FContext, ACAFile.c_str(), nullptr) != 1) {

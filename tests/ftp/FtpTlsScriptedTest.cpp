@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -136,4 +137,17 @@ TEST(FtpTlsScripted, HandlerGivenFromOutside) {
   c.ftp.SetIOHandler(plain);
   EXPECT_EQ(MessageOf<ENetTLSError>([&] { c.Open(); }), "TLS needs a TNetIOHandlerTLS as the I/O handler.");
   EXPECT_EQ(server.SessionCount(), 0);
+}
+
+// Implicit TLS to a server that takes the first handshake record and then
+// says nothing: the connection's read time-out ends the handshake too.
+TEST(FtpTlsScripted, SilentServerTimesOutInTheHandshake) {
+  ScriptedServer server(Script().ReadBytes(5).Sleep(3000).Close());
+  FtpTestClient c(server.Port());
+  Configure(c, tlsImplicit);
+  c.ftp.ReadTimeout = 300;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(MessageOf<ENetReadTimeout>([&] { c.Open(); }), "Read Timeout");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  EXPECT_FALSE(c.ftp.IsConnected());
 }
