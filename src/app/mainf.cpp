@@ -18,6 +18,7 @@
 #include "NetExceptions.h"
 #include "appcontrols.h"
 #include "appdialogs.h"
+#include "downloadplan.h"
 #include "inifile.h"
 
 #ifndef FTP_DEFAULT_HOST
@@ -126,6 +127,9 @@ TMainForm::~TMainForm() {
   NetLogEvent1->OnReceived = nullptr;
   NetLogEvent1->OnSent = nullptr;
   ListingRow = nullptr;
+  OnStatusText = nullptr;
+  OnProgressMax = nullptr;
+  OnProgressPosition = nullptr;
   NetFTP1.reset();
   NetLogEvent1.reset();
   NetAntiFreeze1.reset();
@@ -466,15 +470,11 @@ void TMainForm::DirectoryListBoxDblClick(QObject*) {
   // The local copy is looked for under the bare name; with llocal empty (as
   // the send-files window leaves it) that is the file written.
   const QFileInfo LocalCopy(Name);
-  if (LocalCopy.isFile()) {
-    // A local copy larger than the server's file is no beginning of it:
-    // resuming would leave it as it is (or add to it) and count as done.
-    if (ExpectedBytes >= 0 && LocalCopy.size() > ExpectedBytes) throw ENetFTPFileAlreadyExists();
-    ExpectedBytes -= LocalCopy.size();
-    NetFTP1->Retrieve(RemoteName, LocalPath, false, true);
-  } else {
-    NetFTP1->Retrieve(RemoteName, LocalPath, true, false);
-  }
+  const TDownloadPlan Plan =
+      PlanDownload(ExpectedBytes, LocalCopy.isFile() ? std::optional<int64_t>(LocalCopy.size()) : std::nullopt);
+  ExpectedBytes = Plan.ExpectedBytes;
+  if (Plan.Start == dsRefuse) throw ENetFTPFileAlreadyExists();
+  NetFTP1->Retrieve(RemoteName, LocalPath, Plan.Start == dsOverwrite, Plan.Start == dsResume);
 }
 
 void TMainForm::UploadButtonClick(QObject*) {

@@ -1,8 +1,10 @@
 // The FTP client window: connects and logs in, lists the current remote
 // folder, changes, creates and deletes folders and files, uploads and
 // downloads the file named in its file field, aborts a running transfer and
-// shows a trace of the traffic. The send-files window creates it hidden and
-// drives it through its command handlers, which are plain public methods.
+// shows a trace of the traffic. The window that creates it (the send-files
+// window, the program's main window) may keep it hidden, drive it through its
+// command handlers, which are plain public methods, and follow it through its
+// status and progress events.
 #pragma once
 
 #include <QDialog>
@@ -104,6 +106,15 @@ class TMainForm : public QDialog {
   // Unset: no row has an entry.
   std::function<std::optional<TListingColumns>(int AIndex)> ListingRow;
 
+  // ---- Events: what the status bar and the progress bar show, passed on
+  // after they show it (the window that created this one mirrors them). ----
+  // The second status panel's new text.
+  std::function<void(const QString& AText)> OnStatusText;
+  // The progress bar's new maximum, set at work begin.
+  std::function<void(int64_t AMax)> OnProgressMax;
+  // The progress bar's new position: during the work, and 0 at work end.
+  std::function<void(int64_t APosition)> OnProgressPosition;
+
   // ---- Command handlers (mainf.cpp). Each may throw; none catches. ----
   void ConnectButtonClick(QObject* ASender = nullptr);
   void DirectoryListBoxDblClick(QObject* ASender = nullptr);  // download
@@ -166,7 +177,7 @@ class TMainForm : public QDialog {
   void ShowListingLines(const std::vector<std::string>& ALines);
   // Adds a line to the trace list and selects it, which scrolls it into view.
   void AddTraceLine(const QString& ALine);
-  // The second status panel and the send-files window's message label.
+  // The second status panel, passed on to OnStatusText.
   void ShowStatusText(const QString& AText);
   bool IsConnected();
 

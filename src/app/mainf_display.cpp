@@ -1,6 +1,6 @@
 // The client window's displays: the owner-drawn listing under its header,
-// the coloured trace, the status bar with its progress bar, and the mirror of
-// status and progress on the send-files window.
+// the coloured trace, the status bar with its progress bar, whose texts and
+// values go on to the status and progress events.
 #include <QDate>
 #include <QDateTime>
 #include <QHeaderView>
@@ -11,7 +11,6 @@
 #include "appcontrols.h"
 #include "appdialogs.h"
 #include "mainf.h"
-#include "remessadados_u.h"
 
 namespace {
 
@@ -107,7 +106,7 @@ void TMainForm::NetLogEvent1Sent(const std::string& AData) { AddTraceLines("->> 
 
 void TMainForm::ShowStatusText(const QString& AText) {
   StatusBar1->SetPanelText(1, AText);
-  if (f_remessadados != nullptr) f_remessadados->SetMensagem(AText);
+  if (OnStatusText) OnStatusText(AText);
 }
 
 void TMainForm::NetFTP1Status(const std::string& AStatusText) {
@@ -130,7 +129,7 @@ void TMainForm::NetFTP1WorkBegin(int, int64_t AWorkCountMax) {
   // Downloads and listings announce no total.
   const int64_t Max = AWorkCountMax > 0 ? AWorkCountMax : ExpectedBytes;
   ProgressBar1->SetMax(Max);
-  if (f_remessadados != nullptr) f_remessadados->ProgressBar1->SetMax(Max);
+  if (OnProgressMax) OnProgressMax(Max);
   CurrentSpeed = 0;
 }
 
@@ -150,7 +149,7 @@ void TMainForm::NetFTP1Work(int AWorkMode, int64_t AWorkCount) {
   if (AbortRequested) NetFTP1->AbortTransfer();
   if (Refresh) {
     ProgressBar1->SetPosition(AWorkCount);
-    if (f_remessadados != nullptr) f_remessadados->ProgressBar1->SetPosition(AWorkCount);
+    if (OnProgressPosition) OnProgressPosition(AWorkCount);
   }
   AbortRequested = false;
 }
@@ -161,6 +160,6 @@ void TMainForm::NetFTP1WorkEnd(int) {
   ExpectedBytes = 0;
   TransferRunning = false;
   ProgressBar1->SetPosition(0);
-  if (f_remessadados != nullptr) f_remessadados->ProgressBar1->SetPosition(0);
+  if (OnProgressPosition) OnProgressPosition(0);
   CurrentSpeed = 0;
 }

@@ -113,10 +113,17 @@ void Tf_remessadados::SetMensagem(const QString& AText) {
   emit MensagemChanged(AText);
 }
 
+void Tf_remessadados::FollowClientWindow(TMainForm& AWindow) {
+  AWindow.OnStatusText = [this](const QString& AText) { SetMensagem(AText); };
+  AWindow.OnProgressMax = [this](int64_t AMax) { ProgressBar1->SetMax(AMax); };
+  AWindow.OnProgressPosition = [this](int64_t APosition) { ProgressBar1->SetPosition(APosition); };
+}
+
 TMainForm* Tf_remessadados::NewClientWindow() {
   FClientWindows.push_back(std::make_unique<TMainForm>());
   TMainForm* Window = FClientWindows.back().get();
   MainForm = Window;
+  FollowClientWindow(*Window);
   if (OnClientWindowCreated) OnClientWindowCreated(Window);
   return Window;
 }

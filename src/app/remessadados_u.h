@@ -1,8 +1,8 @@
 // The send-files window, the program's main window: it takes a company name
 // and a file name, and downloads that file from the company's folder on the
 // FTP server or uploads it there by driving a hidden client window. The
-// client window's status, work and disconnect handlers write into this
-// window's message label and progress bar.
+// client window's status and progress events, set when this window creates
+// it, show on this window's message label and progress bar.
 #pragma once
 
 #include <QWidget>
@@ -47,9 +47,14 @@ class Tf_remessadados : public QWidget {
   // Sets the message label's caption; the label takes the size of its text.
   void SetMensagem(const QString& AText);
 
-  // A new hidden client window, stored in MainForm. The application keeps it
-  // until FreeClientWindow; one that a failure left behind lives on, as it
-  // was left, until the program ends.
+  // Shows AWindow's status text on the message label and its progress on
+  // ProgressBar1, through AWindow's events; NewClientWindow does it for each
+  // window it makes. AWindow must go before this window does.
+  void FollowClientWindow(TMainForm& AWindow);
+
+  // A new hidden client window, stored in MainForm and followed. The
+  // application keeps it until FreeClientWindow; one that a failure left
+  // behind lives on, as it was left, until the program ends.
   TMainForm* NewClientWindow();
   void FreeClientWindow(TMainForm* AWindow);
   size_t ClientWindowCount() const { return FClientWindows.size(); }

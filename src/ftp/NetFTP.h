@@ -40,8 +40,8 @@ enum TNetFtpProxyType : int {
 class TNetFtpProxySettings : public TNetPersistent {
  public:
   std::string ClassName() const override { return "TNetFtpProxySettings"; }
-  // Copies all five values from another TNetFtpProxySettings.
-  void Assign(const TNetPersistent& Source) override;
+  // Copies all values from another TNetFtpProxySettings.
+  void Assign(const TNetPersistent& Source) override { AssignValues<TNetFtpProxySettings>(Source); }
 
   std::string Host;
   std::string UserName;
@@ -145,6 +145,8 @@ class TNetFTP : public TNetTCPClient {
   virtual void AbortTransfer();
 
  protected:
+  // A TLS handler, which moves plain bytes while TLS is off.
+  TNetIOHandlerSocket* CreateSocksHandler() override;
   virtual void AfterRetrieve(TNetStream& AStream);
   virtual void CloseDataConnection();
 

@@ -15,6 +15,8 @@
 
 #include "NetExceptions.h"
 
+TNetIOHandlerSocket* TNetFTP::CreateSocksHandler() { return CreateComponent<TNetIOHandlerTLS>(); }
+
 TNetIOHandlerTLS* TNetFTP::ControlTLS() const { return dynamic_cast<TNetIOHandlerTLS*>(IOHandler()); }
 
 // The control connection gets a TLS handler (made here and freed with the

@@ -57,8 +57,7 @@ class ClientWindowTest : public testing::Test {
 // The send-files window mirrors the client window's status and progress.
 class ClientWindowMirrorTest : public ClientWindowTest {
  protected:
-  void SetUp() override { f_remessadados = SendFiles.get(); }
-  void TearDown() override { f_remessadados = nullptr; }
+  void SetUp() override { SendFiles->FollowClientWindow(*Form); }
   std::unique_ptr<Tf_remessadados> SendFiles = std::make_unique<Tf_remessadados>();
 };
 

@@ -133,6 +133,24 @@ TEST_F(SendFilesTest, MessageLabelTakesTheSizeOfItsText) {
   EXPECT_EQ(Window->mensagem->size(), Window->mensagem->sizeHint());
 }
 
+// A client window reports to the window that made it, through its events;
+// the program-wide pointer to this window plays no part.
+TEST_F(SendFilesTest, ClientWindowsItMakesShowTheirStatusAndProgressHere) {
+  f_remessadados = nullptr;
+  TMainForm* Client = Window->NewClientWindow();
+  Client->NetFTP1Status("Connected to 127.0.0.1.");
+  EXPECT_EQ(Window->mensagem->text(), "Connected to 127.0.0.1.");
+  Client->NetFTP1WorkBegin(WorkModeWrite, 4000);
+  Client->NetFTP1Work(WorkModeWrite, 1000);
+  EXPECT_EQ(Window->ProgressBar1->Max(), 4000);
+  EXPECT_EQ(Window->ProgressBar1->Position(), 1000);
+  EXPECT_EQ(Window->mensagem->text(), Client->StatusBar1->PanelText(1));
+  Client->NetFTP1WorkEnd(WorkModeWrite);
+  EXPECT_EQ(Window->ProgressBar1->Position(), 0);
+  EXPECT_EQ(Window->mensagem->text(), "Transfer complete.");
+  Window->FreeClientWindow(Client);
+}
+
 TEST_F(SendFilesTest, SairClosesTheWindow) {
   Window->show();
   Window->BitBtn4->click();

@@ -173,11 +173,11 @@ TEST_F(FtpTls, ThroughSocks) {
     SCOPED_TRACE(version);
     ScriptedSocksProxy proxy;
     auto c = TlsClient(Vsftpd(vsftpd), tlsRequired, ca->CertFile());
-    auto* handler = c->ftp.CreateComponent<TNetIOHandlerTLS>();
-    c->ftp.SetIOHandler(handler);
-    handler->SocksInfo()->Version = version;
-    handler->SocksInfo()->Host = "127.0.0.1";
-    handler->SocksInfo()->Port = proxy.Port();
+    TNetSocksSettings socks;
+    socks.Version = version;
+    socks.Host = "127.0.0.1";
+    socks.Port = proxy.Port();
+    c->ftp.UseSocksProxy(socks);
     c->Open();
     TNetMemoryStream got;
     c->ftp.Retrieve("a.bin", got);
