@@ -4,7 +4,8 @@
 //
 // Options: --host H --port P --user U --password W (defaults 127.0.0.1, 21,
 // anonymous, empty), --active (default passive), --ascii (default binary),
-// --recv-buffer N, --send-buffer N, --quiet, --format.
+// --recv-buffer N, --send-buffer N, --quiet, --format; --help and --version
+// print to standard output, exit 0 and connect to nothing.
 // Commands: get REMOTE LOCAL [--resume] [--overwrite]; put LOCAL REMOTE
 // [--append]; list [DIR]; nlst [DIR]; size NAME; pwd; cd DIR; mkdir NAME;
 // rmdir NAME; delete NAME; raw "COMMAND"; parse-listing FILE.
@@ -26,7 +27,6 @@
 // --trust-fingerprint SHA256:HEX (a certificate accepted for this run
 // although it does not verify; 64 hex digits, colons allowed, either case;
 // may be repeated). Nothing of it is written anywhere.
-// --help and --version print to standard output and connect to nothing.
 // Options stand anywhere on the line; a malformed value is a usage error,
 // found before anything connects.
 //
@@ -47,6 +47,7 @@
 #include "ListingPrinter.h"
 #include "NetExceptions.h"
 #include "NetFTP.h"
+#include "RemessaVersion.h"
 
 namespace {
 
@@ -73,21 +74,23 @@ struct Options {
   std::vector<std::string> words;  // the command and its arguments
 };
 
-const char* const kUsage =
-    "usage: ftpxfer [--host H] [--port P] [--user U] [--password W] [--active] [--ascii]\n"
-    "               [--recv-buffer N] [--send-buffer N] [--quiet] [--format]\n"
-    "               [--tls off|auto|required|implicit] [--ca-file FILE] [--trust-fingerprint SHA256:HEX]...\n"
-    "               [--socks4 | --socks4a | --socks5 HOST:PORT] [--socks-user U] [--socks-password W]\n"
-    "               [--proxy-type KIND] [--proxy-host H] [--proxy-port P] [--proxy-user U]\n"
-    "               [--proxy-password W] COMMAND [ARGS]\n"
-    "       ftpxfer --help | --version\n"
-    "commands: get REMOTE LOCAL [--resume] [--overwrite] | put LOCAL REMOTE [--append] |\n"
-    "          list [DIR] | nlst [DIR] | size NAME | pwd | cd DIR | mkdir NAME | rmdir NAME |\n"
-    "          delete NAME | raw \"COMMAND\" | parse-listing FILE\n"
-    "--tls defaults to auto (TLS when the server offers it); implicit uses port 990 unless --port is given.\n";
+void PrintUsage(std::ostream& out) {
+  out << "usage: ftpxfer [--host H] [--port P] [--user U] [--password W] [--active] [--ascii]\n"
+      << "               [--recv-buffer N] [--send-buffer N] [--quiet] [--format]\n"
+      << "               [--tls off|auto|required|implicit] [--ca-file FILE] [--trust-fingerprint SHA256:HEX]...\n"
+      << "               [--socks4 | --socks4a | --socks5 HOST:PORT] [--socks-user U] [--socks-password W]\n"
+      << "               [--proxy-type KIND] [--proxy-host H] [--proxy-port P] [--proxy-user U]\n"
+      << "               [--proxy-password W] COMMAND [ARGS]\n"
+      << "commands: get REMOTE LOCAL [--resume] [--overwrite] | put LOCAL REMOTE [--append] |\n"
+      << "          list [DIR] | nlst [DIR] | size NAME | pwd | cd DIR | mkdir NAME | rmdir NAME |\n"
+      << "          delete NAME | raw \"COMMAND\" | parse-listing FILE\n"
+      << "       ftpxfer --help | --version\n"
+      << "--tls defaults to auto (TLS when the server offers it); implicit uses port 990 unless --port is given.\n";
+}
 
 [[noreturn]] void Usage(const std::string& problem) {
-  std::cerr << "ftpxfer: " << problem << "\n" << kUsage;
+  std::cerr << "ftpxfer: " << problem << "\n";
+  PrintUsage(std::cerr);
   std::exit(2);
 }
 
@@ -134,7 +137,7 @@ Options Parse(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--help") {
-      std::cout << "ftpxfer: a headless FTP client (passive or active, optionally over TLS)\n" << kUsage;
+      PrintUsage(std::cout);
       std::exit(0);
     }
     if (a == "--version") {

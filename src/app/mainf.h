@@ -134,7 +134,7 @@ class TMainForm : public QDialog {
   void SetCommandsEnabled(bool AEnabled);
   // Changes the remote folder (the text is passed on unchanged) and lists it.
   void ChangeDirAndList(const QString& AFolder);
-  // Writes AValue under [Server] AKey into FtpHost.ini beside the executable.
+  // Writes AValue under [Server] AKey into the settings file (settingsplace.h).
   void SaveHostSetting(const QString& AValue, const QString& AKey);
 
   // Shows modally, maximised.

@@ -4,6 +4,7 @@
 
 #include "NetExceptions.h"
 #include "NetFTPReplyRules.h"
+#include "NetScope.h"
 
 TNetFTP::TNetFTP(TNetBaseComponent* AOwner)
     : TNetTCPClient(AOwner),
@@ -28,43 +29,28 @@ void TNetFTP::CheckArgument(const std::string& AValue, const char* AWhat) const 
 }
 
 void TNetFTP::OpenSession(bool AAutoLogin, int32_t ATimeout) {
-  const std::string serverHost = Host;
-  const int32_t serverPort = Port;
-  if (FProxySettings->ProxyType != fpcmNone && !FProxySettings->Host.empty()) {
-    Host = FProxySettings->Host;
-    Port = FProxySettings->Port;
-  }
-  FControlHost = Host;
-  FControlPort = Port;
-  try {
-    try {
-      PrepareControlTLS();
-      OpenConnection(ATimeout);
-    } catch (...) {
-      Host = serverHost;
-      Port = serverPort;
-      throw;
+  // Through an FTP proxy the control connection goes to the proxy; Host and
+  // Port stay the server's, which the proxy login names.
+  const bool viaProxy = FProxySettings->ProxyType != fpcmNone && !FProxySettings->Host.empty();
+  FControlHost = viaProxy ? FProxySettings->Host : Host;
+  FControlPort = viaProxy ? FProxySettings->Port : Port;
+  TNetScopeExit closeOnFailure([this] { CloseConnection(); });
+  PrepareControlTLS();
+  OpenConnectionTo(FControlHost, FControlPort, ATimeout);
+  ReadReply({220});
+  GreetingReply.Assign(LastReply);
+  NegotiateControlTLS();
+  if (AAutoLogin) {
+    Login();
+    if (OnAfterClientLogin) OnAfterClientLogin(this);
+    if (SendCommand("SYST", {200, 215, 500}) == 500) {
+      FSystemDescription = "Unknown";
+    } else {
+      FSystemDescription = LastReply.Text.empty() ? std::string() : LastReply.Text.front();
     }
-    Host = serverHost;
-    Port = serverPort;
-
-    ReadReply({220});
-    GreetingReply.Assign(LastReply);
-    NegotiateControlTLS();
-    if (AAutoLogin) {
-      Login();
-      if (OnAfterClientLogin) OnAfterClientLogin(this);
-      if (SendCommand("SYST", {200, 215, 500}) == 500) {
-        FSystemDescription = "Unknown";
-      } else {
-        FSystemDescription = LastReply.Text.empty() ? std::string() : LastReply.Text.front();
-      }
-      ReportStatus(ftpReady, {"Connection established"});
-    }
-  } catch (...) {
-    CloseConnection();
-    throw;
+    ReportStatus(ftpReady, {"Connection established"});
   }
+  closeOnFailure.Release();
 }
 
 // The proxy account: "USER" and, when asked for, "PASS" of the account at the

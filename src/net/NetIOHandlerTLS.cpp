@@ -11,6 +11,7 @@
 
 #include "NetAntiFreezeBase.h"
 #include "NetExceptions.h"
+#include "NetScope.h"
 #include "NetStack.h"
 #include "NetTLSCertificate.h"
 
@@ -246,15 +247,9 @@ void TNetIOHandlerTLS::ConnectTo(const std::string& AHost, int32_t APort, const 
   FConnectHost = AHost;
   FConnectPort = APort;
   // The SOCKS handshake under TLS goes in plain bytes.
-  const TState state = FState;
+  TNetScopeExit restore([this, state = FState] { FState = state; });
   FState = tsPlain;
-  try {
-    TNetIOHandlerSocket::ConnectTo(AHost, APort, ABoundIP, ABoundPort, ABoundPortMin, ABoundPortMax, ATimeout);
-  } catch (...) {
-    FState = state;
-    throw;
-  }
-  FState = state;
+  TNetIOHandlerSocket::ConnectTo(AHost, APort, ABoundIP, ABoundPort, ABoundPortMin, ABoundPortMax, ATimeout);
 }
 
 void TNetIOHandlerTLS::CloseHandler() {
@@ -365,12 +360,9 @@ bool TNetIOHandlerTLS::Handshake() {
   if (!SSL_session_reused(FSSL)) {
     const std::string host = VerifyHost.empty() ? FConnectHost : VerifyHost;
     const int32_t port = VerifyHost.empty() ? FConnectPort : VerifyPort;
-    try {
-      FPeerFingerprint = AcceptPeerCertificate(FSSL, *FCheck, Trust, host, port);
-    } catch (...) {
-      CloseHandler();
-      throw;
-    }
+    TNetScopeExit closeOnRefusal([this] { CloseHandler(); });
+    FPeerFingerprint = AcceptPeerCertificate(FSSL, *FCheck, Trust, host, port);
+    closeOnRefusal.Release();
   }
   return true;
 }
@@ -393,10 +385,7 @@ bool TNetIOHandlerTLS::WaitReadable(int32_t AMilliseconds) {
 int32_t TNetIOHandlerTLS::ReceiveSome(void* ABuffer, int32_t ALength) {
   if (FState == tsPlain) return TNetIOHandlerSocket::ReceiveSome(ABuffer, ALength);
   if (!IsOpen()) throw ENetClosedSocket();
-  struct ResetWait {
-    TNetIOHandlerTLS& handler;
-    ~ResetWait() { handler.FWait = handler.TimeLimit; }
-  } resetWait{*this};
+  TNetScopeExit resetWait([this] { FWait = TimeLimit; });
   if (FState == tsPending && !Handshake()) throw ENetReadTimeout();
   int n;
   int error;

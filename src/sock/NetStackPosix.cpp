@@ -301,7 +301,7 @@ int32_t TNetStackPosix::SockConnectCancellable(TNetSocket Socket, int32_t Family
 
   int32_t code = 0;
   if (Cancel.Cancelled()) {
-    code = 10004;
+    code = ErrInterrupted;
   } else if (::connect(Socket, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
     if (errno != EINPROGRESS) {
       code = NetErrorCodeFromErrno(errno);
@@ -314,7 +314,7 @@ int32_t TNetStackPosix::SockConnectCancellable(TNetSocket Socket, int32_t Family
       if (rc < 0) {
         code = NetErrorCodeFromErrno(errno);
       } else if (fds[1].revents != 0 || Cancel.Cancelled()) {
-        code = 10004;  // interrupted: the waiting side gave up
+        code = ErrInterrupted;  // the waiting side gave up
       } else {
         int err = 0;
         socklen_t len = sizeof err;
@@ -338,7 +338,7 @@ std::string TNetStackPosix::SockHostByName(const std::string& HostName) {
   addrinfo* list = nullptr;
   const int rc = ::getaddrinfo(HostName.c_str(), nullptr, &hints, &list);
   if (rc != 0 || !list) {
-    ThreadLastError = rc != 0 ? NetErrorCodeFromResolver(rc, errno) : 11001;
+    ThreadLastError = rc != 0 ? NetErrorCodeFromResolver(rc, errno) : ErrHostNotFound;
     CheckSocketResult(SocketError);
     return std::string();
   }
@@ -439,7 +439,7 @@ int32_t TNetStackPosix::SockSelect(TNetSocketList* ReadList, TNetSocketList* Wri
   }
 
   if (Timeout < 0 && Timeout != NoTimeLimit) {
-    ThreadLastError = 10022;  // as select refuses a negative time value
+    ThreadLastError = ErrInvalidArgument;  // as select refuses a negative time value
     return SocketError;
   }
   // A signal must not end the wait early: resume with the time that is left.
@@ -458,7 +458,7 @@ int32_t TNetStackPosix::SockSelect(TNetSocketList* ReadList, TNetSocketList* Wri
   if (rc < 0) return FailWithErrno();
   for (nfds_t i = 0; i < n; ++i) {
     if (fds[i].revents & POLLNVAL) {
-      ThreadLastError = 10009;  // a value that is not an open descriptor, as select reports it
+      ThreadLastError = ErrBadFile;  // a value that is not an open descriptor, as select reports it
       return SocketError;
     }
   }
@@ -605,7 +605,7 @@ int64_t PosixSendWholeFile(TNetSocket Socket, const std::string& FileName) {
           break;
         }
         if (n == 0) {  // the file shrank under us
-          ThreadLastError = 10058;
+          ThreadLastError = ErrSocketShutdown;
           failed = true;
           break;
         }
