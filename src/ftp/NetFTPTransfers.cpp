@@ -65,9 +65,7 @@ TNetTCPClient& TNetFTP::NewPassiveConnection(const std::string& /*AAnnouncedHost
   FDataConnection = std::move(connection);
   bool viaSocks = false;
   if (TNetIOHandlerSocket* control = SocketHandler()) {
-    auto* handler = data.CreateComponent<TNetIOHandlerSocket>();
-    data.SetIOHandler(handler);
-    data.OwnsIOHandler = true;
+    TNetIOHandlerSocket* handler = NewDataHandler(data);
     handler->SocksInfo()->Assign(*control->SocksInfo());
     viaSocks = handler->SocksInfo()->Version != svNoSocks;
     data.Host = viaSocks || !control->SocketHandle() ? FControlHost : control->SocketHandle()->RemoteIP;
@@ -95,6 +93,9 @@ TNetSimpleServer& TNetFTP::NewActiveListener() {
   TNetIOHandlerSocket* control = SocketHandler();
   if (control && control->SocketHandle() && control->SocksInfo()->Version == svNoSocks)
     server.AcceptFromIP = control->SocketHandle()->RemoteIP;
+  // A handler installed and opened before listening is the one that listens
+  // (and, once the server has connected, the TLS client of the connection).
+  if (FDataProtected) NewDataHandler(server)->OpenHandler();
   server.StartListening();
   SendPortCommand(*server.ListenerHandle());
   return server;
@@ -199,6 +200,7 @@ void TNetFTP::WriteData(TNetTCPConnection& AData, TNetStream& ASource, bool AFro
   LimitDataSends(AData);
   try {
     AData.WriteFromStream(ASource, AFromStart, false, 0);
+    EndProtectedUpload(AData);
   } catch (const ENetSocketError& e) {
     if (FAbortSent) return;
     if (e.SocketErrorCode == ErrWouldBlock && IdleTimeout > 0)  // the send limit struck
