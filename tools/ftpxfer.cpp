@@ -4,8 +4,10 @@
 //
 // Options: --host H --port P --user U --password W (defaults 127.0.0.1, 21,
 // anonymous, empty), --active (default passive), --ascii (default binary),
-// --recv-buffer N, --send-buffer N, --quiet, --format; --help and --version
-// print to standard output, exit 0 and connect to nothing.
+// --recv-buffer N, --send-buffer N, --quiet, --format, --idle-timeout SECONDS
+// (default 60; 0 waits without limit): the longest wait for a reply, for the
+// next byte of a transfer, for the server's data connection in active mode;
+// --help and --version print to standard output, exit 0 and connect to nothing.
 // Commands: get REMOTE LOCAL [--resume] [--overwrite]; put LOCAL REMOTE
 // [--append]; list [DIR]; nlst [DIR]; size NAME; pwd; cd DIR; mkdir NAME;
 // rmdir NAME; delete NAME; raw "COMMAND"; parse-listing FILE.
@@ -64,6 +66,7 @@ struct Options {
   bool ascii = false;
   int32_t recvBuffer = 0;
   int32_t sendBuffer = 0;
+  int32_t idleTimeoutSeconds = 60;
   bool quiet = false;
   bool format = false;
   bool resume = false;
@@ -76,7 +79,7 @@ struct Options {
 
 void PrintUsage(std::ostream& out) {
   out << "usage: ftpxfer [--host H] [--port P] [--user U] [--password W] [--active] [--ascii]\n"
-      << "               [--recv-buffer N] [--send-buffer N] [--quiet] [--format]\n"
+      << "               [--recv-buffer N] [--send-buffer N] [--quiet] [--format] [--idle-timeout SECONDS]\n"
       << "               [--tls off|auto|required|implicit] [--ca-file FILE] [--trust-fingerprint SHA256:HEX]...\n"
       << "               [--socks4 | --socks4a | --socks5 HOST:PORT] [--socks-user U] [--socks-password W]\n"
       << "               [--proxy-type KIND] [--proxy-host H] [--proxy-port P] [--proxy-user U]\n"
@@ -122,6 +125,13 @@ Options Parse(int argc, char** argv) {
     const std::string text = value(i);
     int32_t n;
     if (!TryStrToInt(text, n)) Usage("not a number: " + text);
+    return n;
+  };
+  // Whole seconds from 0; the client counts milliseconds in 32 bits.
+  auto seconds = [&](int& i) {
+    const std::string text = value(i);
+    int32_t n;
+    if (!TryStrToInt(text, n) || n < 0 || n > 2147483) Usage("not a number of seconds from 0 to 2147483: " + text);
     return n;
   };
   // HOST:PORT, split at the last colon.
@@ -175,6 +185,7 @@ Options Parse(int argc, char** argv) {
     else if (a == "--ascii") o.ascii = true;
     else if (a == "--recv-buffer") o.recvBuffer = number(i);
     else if (a == "--send-buffer") o.sendBuffer = number(i);
+    else if (a == "--idle-timeout") o.idleTimeoutSeconds = seconds(i);
     else if (a == "--quiet") o.quiet = true;
     else if (a == "--format") o.format = true;
     else if (a == "--resume") o.resume = true;
@@ -258,6 +269,8 @@ int Run(const Options& o) {
   ftp.SetTransferType(o.ascii ? ftASCII : ftBinary);
   if (o.recvBuffer > 0) ftp.RecvBufferSize = o.recvBuffer;
   if (o.sendBuffer > 0) ftp.SendBufferSize = o.sendBuffer;
+  ftp.IdleTimeout = o.idleTimeoutSeconds * 1000;
+  ftp.ReadTimeout = ftp.IdleTimeout;
   if (!o.quiet) {
     ftp.OnStatus = [](TNetBaseComponent*, TNetStatus, const std::string& text) { std::cerr << text << "\n"; };
     ftp.OnWorkBegin = [&](TNetBaseComponent*, TWorkMode, int64_t max) { progress.Begin(max); };
