@@ -93,11 +93,27 @@ class ENetClosedSocket : public ENetException {
 class ENetReadTimeout : public ENetException {
  public:
   ENetReadTimeout() : ENetException("Read Timeout") {}
+
+ protected:
+  explicit ENetReadTimeout(const std::string& message) : ENetException(message) {}
+};
+
+// A transfer that waited longer than its idle time-out; the message says what
+// did not arrive and for how long.
+class ENetTransferTimeout : public ENetReadTimeout {
+ public:
+  explicit ENetTransferTimeout(const std::string& message) : ENetReadTimeout(message) {}
 };
 
 class ENetReadLnMaxLineLengthExceeded : public ENetException {
  public:
   ENetReadLnMaxLineLengthExceeded() : ENetException("Max line length exceeded.") {}
+};
+
+// A reply of more lines or bytes than a reply may hold.
+class ENetReplyTooLong : public ENetException {
+ public:
+  using ENetException::ENetException;
 };
 
 class ENetInvalidServiceName : public ENetException {
@@ -253,4 +269,29 @@ class ENetInvalidFTPListingFormat : public ENetException {
 class ENetFTPFileAlreadyExists : public ENetException {
  public:
   ENetFTPFileAlreadyExists() : ENetException("Destination file already exists.") {}
+};
+
+// TLS sessions (RFC 4217 for FTP). A failed handshake, a TLS failure on an
+// established link, or a TLS set-up that cannot be made (a CA file that does
+// not load).
+class ENetTLSError : public ENetException {
+ public:
+  using ENetException::ENetException;
+};
+
+// TLS was required and the server answered "AUTH TLS" with a refusal.
+class ENetTLSNotOffered : public ENetTLSError {
+ public:
+  ENetTLSNotOffered(int32_t replyCode, const std::string& replyText);
+  int32_t ReplyCode;
+};
+
+// The server's certificate did not verify and its fingerprint is not among
+// those trusted for that host and port. Reasons: "unknown issuer", "wrong
+// name", "expired", ...; Fingerprint: "SHA256:" and 64 hex digits.
+class ENetTLSCertificateRefused : public ENetTLSError {
+ public:
+  ENetTLSCertificateRefused(const std::string& server, const std::string& reasons, const std::string& fingerprint);
+  std::string Reasons;
+  std::string Fingerprint;
 };

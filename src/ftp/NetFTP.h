@@ -15,10 +15,16 @@
 #include <string>
 
 #include "NetFTPList.h"
+#include "NetIOHandlerTLS.h"
 #include "NetSimpleServer.h"
 #include "NetTCPClient.h"
 
 enum TNetFTPTransferType : int { ftASCII, ftBinary };
+
+// FTP over TLS (RFC 4217). tlsAuto: "AUTH TLS" after the greeting, and in
+// clear text when the server refuses it; tlsRequired: a refusal ends the
+// session; tlsImplicit: TLS from the first byte (servers listen on port 990).
+enum TNetFTPTLSMode : int { tlsOff, tlsAuto, tlsRequired, tlsImplicit };
 
 enum TNetFtpProxyType : int {
   fpcmNone,
@@ -65,10 +71,23 @@ class TNetFTP : public TNetTCPClient {
   // the server lists MLST among its features (so only with UseFEAT). Off,
   // or with a server without it: "LIST", "SIZE" and "MDTM".
   bool UseMLSD = false;
+  // Milliseconds a transfer waits at most for the next byte on the data
+  // connection (either way), for the server to connect in active mode and
+  // for the final reply; 0 waits without limit. When it strikes the transfer
+  // fails with ENetTransferTimeout, the data connection is closed, and the
+  // control connection stays usable, or is closed when the server's reply
+  // to the transfer does not come either.
+  int32_t IdleTimeout = 0;
   TNotifyEvent OnAfterClientLogin;
   TNetCheckListFormat OnCheckListFormat;
   TNetCreateFTPList OnCreateFTPList;
   TNetFtpAfterGet OnAfterGet;
+  // Off by default, so that the command sequence stays the plain one.
+  TNetFTPTLSMode TLSMode = tlsOff;
+  // The CA file and the fingerprints trusted per host and port for the
+  // certificate of the host the control connection reaches (the server, or
+  // the FTP proxy under the proxy logins, where TLS ends).
+  TNetTLSTrust TLSTrust;
 
   // Changing it while connected and idle sends "TYPE A" or "TYPE I"; while a
   // transfer runs the change is refused silently.
@@ -105,6 +124,10 @@ class TNetFTP : public TNetTCPClient {
   bool MachineListing() const { return FMachineListing; }
   // The data connection of the running transfer, null otherwise.
   TNetTCPConnection* DataConnection() const { return FDataConnection.get(); }
+  // The control connection runs over TLS.
+  bool ControlEncrypted() const { return FControlEncrypted; }
+  // The server agreed to "PROT P": data connections run over TLS.
+  bool DataProtected() const { return FDataProtected; }
 
   // --- The control session
   // Connects (to the FTP proxy when one is set), reads the 220 greeting and,
@@ -155,6 +178,8 @@ class TNetFTP : public TNetTCPClient {
   virtual void AbortTransfer();
 
  protected:
+  // A TLS handler, which moves plain bytes while TLS is off.
+  TNetIOHandlerSocket* CreateSocksHandler() override;
   virtual void AfterRetrieve(TNetStream& AStream);
   virtual void CloseDataConnection();
 
@@ -170,6 +195,17 @@ class TNetFTP : public TNetTCPClient {
   // The fact line of "MLST name", empty when the server gives none.
   std::string FactsOf(const std::string& AName);
 
+  // --- TLS (NetFTPTLS.cpp)
+  void PrepareControlTLS();
+  void NegotiateControlTLS();
+  void ProtectDataChannel();
+  TNetIOHandlerTLS* ControlTLS() const;
+  // A new I/O handler for a data connection, owned by it: TLS resuming the
+  // control connection's session when data is protected, plain otherwise.
+  TNetIOHandlerSocket* NewDataHandler(TNetTCPConnection& AData);
+  // After an upload over TLS: our close, then the server's.
+  void EndProtectedUpload(TNetTCPConnection& AData);
+
   void RequestPassiveAddress(std::string& AHost, int32_t& APort);
   void SendPortCommand(TNetSocketHandle& AHandle);
   void CopySettingsToDataConnection(TNetTCPConnection& AConnection);
@@ -178,7 +214,15 @@ class TNetFTP : public TNetTCPClient {
   TNetSimpleServer& NewActiveListener();
   void UsePassiveConnection(TNetTCPClient& AData, const std::function<void()>& ABody);
   void RunTransfer(const std::function<void(bool& ACommanded)>& ADataPhase);
-  void ReceiveTransfer(const std::string& ACommand, TNetStream& ADestination, bool AResume);
+  // ADestination gives the stream once the server has accepted the command;
+  // when resuming, "REST" asks for ARestartAt.
+  void ReceiveTransfer(const std::string& ACommand, const std::function<TNetStream&()>& ADestination, bool AResume,
+                       int64_t ARestartAt);
+  void ReadData(TNetTCPConnection& AData, TNetStream& ADestination);
+  void WriteData(TNetTCPConnection& AData, TNetStream& ASource, bool AFromStart);
+  void LimitDataSends(TNetTCPConnection& AData);
+  [[noreturn]] void RaiseIdleTimeout(const char* AWhat);
+  int16_t ReadFinalReply();
   void SendTransfer(const std::string& ACommand, TNetStream& ASource, bool AFromStart);
   void FinishTransfer();
   void DropFinalReply();
@@ -199,6 +243,9 @@ class TNetFTP : public TNetTCPClient {
   // The host the control connection was opened to (the proxy when one was
   // used): passive data connections go there, whatever a 227 reply names.
   std::string FControlHost;
+  int32_t FControlPort = 0;
+  bool FControlEncrypted = false;
+  bool FDataProtected = false;
   // Set by AbortTransfer while a transfer runs.
   bool FAbortSent = false;
   bool FTransferRunning = false;
