@@ -48,7 +48,9 @@ void TNetSimpleServer::StartListening() {
 
 void TNetSimpleServer::BindListener() {
   TNetSocketHandle& handle = *ListenerHandle();
-  handle.OpenSocket(Id_SOCK_STREAM, 0);
+  // The family follows the address to bind: an IPv6 control connection
+  // gets an IPv6 listener.
+  handle.OpenSocket(Id_SOCK_STREAM, 0, TNetStack::AddressFamily(BoundIP));
   FListeningSocket = handle.OsHandle;
   try {
     handle.IP = BoundIP;
