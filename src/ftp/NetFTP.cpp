@@ -3,6 +3,7 @@
 #include "NetFTP.h"
 
 #include "NetExceptions.h"
+#include "NetFTPExtensions.h"
 
 void TNetFtpProxySettings::Assign(const TNetPersistent& Source) {
   const auto* other = dynamic_cast<const TNetFtpProxySettings*>(&Source);
@@ -47,6 +48,8 @@ void TNetFTP::OpenSession(bool AAutoLogin, int32_t ATimeout) {
     Port = FProxySettings->Port;
   }
   FControlHost = Host;
+  FFeatures.clear();
+  FUTF8Names = false;
   try {
     try {
       OpenConnection(ATimeout);
@@ -68,6 +71,7 @@ void TNetFTP::OpenSession(bool AAutoLogin, int32_t ATimeout) {
       } else {
         FSystemDescription = LastReply.Text.empty() ? std::string() : LastReply.Text.front();
       }
+      if (UseFEAT) RequestFeatures();
       ReportStatus(ftpReady, {"Connection established"});
     }
   } catch (...) {
@@ -135,6 +139,15 @@ void TNetFTP::Login() {
   FLoginReply->Assign(LastReply);
   SendTransferType();
 }
+
+void TNetFTP::RequestFeatures() {
+  const int16_t code = SendCommand("FEAT", TReplyCodes{});
+  FFeatures = FeaturesOfReply(code, LastReply.Text);
+  FUTF8Names = ListsFeature(FFeatures, "UTF8");
+  if (FUTF8Names) SendCommand("OPTS UTF8 ON", TReplyCodes{});
+}
+
+bool TNetFTP::HasFeature(const std::string& AFeature) const { return ListsFeature(FFeatures, AFeature); }
 
 void TNetFTP::SendTransferType() { SendCommand(FTransferType == ftASCII ? "TYPE A" : "TYPE I", {200}); }
 
