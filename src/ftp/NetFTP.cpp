@@ -50,6 +50,8 @@ void TNetFTP::OpenSession(bool AAutoLogin, int32_t ATimeout) {
   FControlHost = Host;
   FFeatures.clear();
   FUTF8Names = false;
+  FEPSVRefused = false;
+  FPORTRefused = false;
   try {
     try {
       OpenConnection(ATimeout);

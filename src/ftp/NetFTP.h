@@ -165,6 +165,15 @@ class TNetFTP : public TNetTCPClient {
   void PrepareListing();
 
   void RequestPassiveAddress(std::string& AHost, int32_t& APort);
+  bool RequestExtendedPassivePort(int32_t& APort);
+  // EPSV and EPRT in this transfer: asked for, or the only way over IPv6.
+  bool UsesExtendedDataCommands() const;
+  // The passive data connection, connected: after "EPSV" or "PASV" (see the
+  // .cpp for the fall-backs). ABeforeConnect runs once the port is known
+  // and before the connect, told whether it came from EPSV; AConnectFailed
+  // runs when the connect has failed.
+  TNetTCPClient& OpenPassiveConnection(const std::function<void(bool AExtended)>& ABeforeConnect,
+                                       const std::function<void()>& AConnectFailed);
   void SendPortCommand(TNetSocketHandle& AHandle);
   void CopySettingsToDataConnection(TNetTCPConnection& AConnection);
   TNetTCPClient& NewPassiveConnection(const std::string& AHost, int32_t APort);
@@ -193,6 +202,9 @@ class TNetFTP : public TNetTCPClient {
   // The host the control connection was opened to (the proxy when one was
   // used): passive data connections go there, whatever a 227 reply names.
   std::string FControlHost;
+  // A 5xx to "EPSV" or to "PORT" holds for the rest of the session.
+  bool FEPSVRefused = false;
+  bool FPORTRefused = false;
   // Set by AbortTransfer while a transfer runs.
   bool FAbortSent = false;
   bool FTransferRunning = false;
