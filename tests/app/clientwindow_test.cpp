@@ -515,3 +515,40 @@ TEST_F(ClientWindowTest, MakeDirWithEmptyAnswerDoesNothing) {
   EXPECT_FALSE(Form->ChDirButton->isEnabled());  // commands untouched
   InputBoxHook = nullptr;
 }
+
+// The window switches the extensions on; [Server] USEEPSV in FtpHost.ini
+// beside the program, read as the window is made, can keep EPSV off.
+TEST(ClientWindowSettings, UseEpsvComesFromTheSettingsFile) {
+  const QString Name = QCoreApplication::applicationDirPath() + QStringLiteral("/FtpHost.ini");
+  QFile File(Name);
+  const bool Existed = File.exists();
+  QByteArray Saved;
+  if (Existed && File.open(QIODevice::ReadOnly)) {
+    Saved = File.readAll();
+    File.close();
+  }
+  const struct {
+    const char* Text;
+    bool UseEPSV;
+  } Rows[] = {
+      {"[Server]\nFTPHOST=h\nUSEEPSV=0\n", false},
+      {"[Server]\nUSEEPSV=1\n", true},
+      {"[Server]\nFTPHOST=h\n", true},  // the default
+      {"[Server]\nUSEEPSV=no\n", true},  // not a switch: the default
+  };
+  for (const auto& Row : Rows) {
+    ASSERT_TRUE(File.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    File.write(Row.Text);
+    File.close();
+    TMainForm Form;
+    EXPECT_EQ(Form.NetFTP1->UseEPSV, Row.UseEPSV) << Row.Text;
+    EXPECT_TRUE(Form.NetFTP1->UseFEAT);
+  }
+  if (Existed) {
+    ASSERT_TRUE(File.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    File.write(Saved);
+    File.close();
+  } else {
+    File.remove();
+  }
+}
