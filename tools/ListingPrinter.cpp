@@ -69,10 +69,10 @@ std::string ListFormatName(TNetFTPListFormat AFormat) {
   return std::to_string(static_cast<int>(AFormat));
 }
 
-int RunParseListing(const std::string& AFileName, bool AShowFormat, std::ostream& AOut) {
+int RunParseListing(const std::string& AFileName, bool AShowFormat, std::ostream& AOut, TDateTime AReferenceDate) {
   const TStringList lines = SplitLines(ReadWholeFile(AFileName));
   TNetFTPListItems items;
-  items.LoadListing(lines, nullptr, TNetCheckListFormat());
+  items.LoadListing(lines, nullptr, TNetCheckListFormat(), AReferenceDate);
   if (AShowFormat) AOut << "# format " << ListFormatName(items.ListingFormat) << '\n';
   for (int64_t i = 0; i < items.Count(); ++i) AOut << FormatListEntry(items.Items(i)) << '\n';
   return 0;

@@ -18,6 +18,7 @@ std::string ListFormatName(TNetFTPListFormat AFormat);
 // Reads the listing lines of a file (its bytes as they are, split at CR LF,
 // LF or CR as a listing download splits them), parses them as the FTP client
 // does and prints "# format NAME" first when AShowFormat is set, then one
-// FormatListEntry line per entry. Returns 0; a file that cannot be read
-// raises EFOpenError.
-int RunParseListing(const std::string& AFileName, bool AShowFormat, std::ostream& AOut);
+// FormatListEntry line per entry. Dates without a year are read against
+// AReferenceDate. Returns 0; a file that cannot be read raises EFOpenError.
+int RunParseListing(const std::string& AFileName, bool AShowFormat, std::ostream& AOut,
+                    TDateTime AReferenceDate = Today());

@@ -111,9 +111,9 @@ int CurrentYear() {
   return LocalNow(millis).tm_year + 1900;
 }
 
-int ExpandTwoDigitYear(int Year) {
+int ExpandTwoDigitYear(int Year, int ACurrentYear) {
   if (Year >= 100) return Year;
-  const int century = CurrentYear() / 100 * 100;
+  const int century = ACurrentYear / 100 * 100;
   return Year > TwoDigitYearCenturyWindow ? century - 100 + Year : century + Year;
 }
 

@@ -22,10 +22,10 @@ TDateTime Today();
 int CurrentYear();
 
 // Two-digit years: a year of 100 or more is kept; otherwise, with the window
-// of 50 and the current century C, a year above 50 becomes C - 100 + year and
-// a year of 50 or below C + year.
+// of 50 and the century C of ACurrentYear, a year above 50 becomes
+// C - 100 + year and a year of 50 or below C + year.
 constexpr int TwoDigitYearCenturyWindow = 50;
-int ExpandTwoDigitYear(int Year);
+int ExpandTwoDigitYear(int Year, int ACurrentYear);
 
 // The local date and time in the locale's short date and long time forms,
 // joined by a blank.

@@ -3,7 +3,7 @@
 #include "NetFTP.h"
 
 #include "NetExceptions.h"
-#include "NetFTPExtensions.h"
+#include "NetFTPReplyRules.h"
 
 void TNetFtpProxySettings::Assign(const TNetPersistent& Source) {
   const auto* other = dynamic_cast<const TNetFtpProxySettings*>(&Source);
@@ -169,15 +169,10 @@ void TNetFTP::ChangeDirectory(const std::string& ADirectory) {
   SendCommand("CWD " + ADirectory, {200, 250});
 }
 
-// "257 "/pub/incoming" is the current directory": the text between the first
-// two double quotes (a doubled quote inside the path ends it there).
+// Sends PWD; the folder is the quoted path of the 257 reply (QuotedDirectoryOfReply).
 std::string TNetFTP::CurrentDirectory() {
   SendCommand("PWD", {257});
-  std::string line = LastReply.Text.empty() ? std::string() : LastReply.Text.front();
-  const size_t open = line.find('"');
-  if (open != std::string::npos) line.erase(0, open + 1);
-  const size_t close = line.find('"');
-  return close == std::string::npos ? std::string() : line.substr(0, close);
+  return QuotedDirectoryOfReply(LastReply.Text);
 }
 
 void TNetFTP::MakeDirectory(const std::string& ADirectory) {
@@ -195,20 +190,12 @@ void TNetFTP::RemoveFile(const std::string& AName) {
   SendCommand("DELE " + AName, {250});
 }
 
-// "213 1048576": sizes are 64-bit, so a file of any size reports right.
+// Sends SIZE; any reply but 213 gives -1, without an error. Sizes are
+// 64-bit, so a file of any size reports right (SizeOfReply).
 int64_t TNetFTP::FileSize(const std::string& AName) {
   CheckArgument(AName, "The file name");
   if (SendCommand("SIZE " + AName, TReplyCodes{}) != 213) return -1;
-  std::string text;
-  for (size_t i = 0; i < LastReply.Text.size(); ++i) {
-    if (i > 0) text += "\r\n";
-    text += LastReply.Text[i];
-  }
-  text = Trim(text);
-  const size_t blank = text.find(' ');
-  if (blank != std::string::npos) text.erase(0, blank + 1);
-  int64_t size;
-  return TryStrToInt64(text, size) ? size : -1;
+  return SizeOfReply(LastReply.Text);
 }
 
 int16_t TNetFTP::RawCommand(const std::string& ACommand) { return SendCommand(ACommand, TReplyCodes{}); }

@@ -37,9 +37,18 @@ bool TryDecimalToInt64(const std::string& Text, int64_t& Value) {
 
 bool OnlyBlanksAndTabs(const std::string& Line) { return Line.find_first_not_of(" \t") == std::string::npos; }
 
-// The MS-DOS date, such as 02/14/03 (month, day, year). The separator is the
-// first non-digit; a missing field reads as 0, which makes the date invalid.
-bool TryDosDate(const std::string& Text, TDateTime& Value) {
+int YearOf(TDateTime AValue) {
+  int year = 0;
+  int month = 0;
+  int day = 0;
+  DecodeDate(AValue, year, month, day);
+  return year;
+}
+
+// The MS-DOS date, such as 02/14/03 (month, day, year), its two-digit year
+// taken into the century of ACurrentYear. The separator is the first
+// non-digit; a missing field reads as 0, which makes the date invalid.
+bool TryDosDate(const std::string& Text, int ACurrentYear, TDateTime& Value) {
   std::string rest = Text;
   std::string sep;
   for (char c : Text) {
@@ -50,7 +59,7 @@ bool TryDosDate(const std::string& Text, TDateTime& Value) {
   }
   const int month = StrToIntDef(Trim(CutToken(rest, sep)), 0);
   const int day = StrToIntDef(Trim(CutToken(rest, sep)), 0);
-  const int year = ExpandTwoDigitYear(StrToIntDef(Trim(CutToken(rest, sep)), 0));
+  const int year = ExpandTwoDigitYear(StrToIntDef(Trim(CutToken(rest, sep)), 0), ACurrentYear);
   return TryEncodeDate(year, month, day, Value);
 }
 
@@ -163,7 +172,7 @@ TNetFTPListFormat TNetFTPListItems::DetectFormat(const std::string& ALine, bool 
   return flfUnknown;
 }
 
-void TNetFTPListItems::LoadFromLines(const TStringList& Lines) {
+void TNetFTPListItems::LoadFromLines(const TStringList& Lines, TDateTime AReferenceDate) {
   Clear();
   size_t first = 0;
   if (ListingFormat == flfUnix && !Lines.empty() && StartsText("TOTAL", Lines[0])) first = 1;
@@ -173,7 +182,7 @@ void TNetFTPListItems::LoadFromLines(const TStringList& Lines) {
     entry.RawLine = Lines[i];
     if (ListingFormat == flfNone) continue;
     try {
-      ParseLine(ListingFormat, entry);
+      ParseLine(ListingFormat, entry, AReferenceDate);
     } catch (...) {
       // One unreadable line throws away what was read so far; the listing
       // still loads quietly from the lines after it.
@@ -182,18 +191,18 @@ void TNetFTPListItems::LoadFromLines(const TStringList& Lines) {
   }
 }
 
-void TNetFTPListItems::ParseLine(TNetFTPListFormat ALayout, TNetFTPListItem& Entry) {
+void TNetFTPListItems::ParseLine(TNetFTPListFormat ALayout, TNetFTPListItem& Entry, TDateTime AReferenceDate) {
   switch (ALayout) {
     case flfNone:
       break;
     case flfDos:
-      ParseDosLine(Entry);
+      ParseDosLine(Entry, AReferenceDate);
       break;
     case flfUnix:
-      ParseUnixLine(Entry, true);
+      ParseUnixLine(Entry, true, AReferenceDate);
       break;
     case flfVax:
-      ParseUnixLine(Entry, false);
+      ParseUnixLine(Entry, false, AReferenceDate);
       break;
     case flfNoDetails:
       Entry.ItemName = Trim(Entry.RawLine);
@@ -213,20 +222,20 @@ void TNetFTPListItems::ParseCustomLine(TNetFTPListItem& Entry) {
 }
 
 void TNetFTPListItems::LoadListing(const TStringList& Lines, TNetBaseComponent* ASender,
-                                   const TNetCheckListFormat& OnCheckListFormat) {
+                                   const TNetCheckListFormat& OnCheckListFormat, TDateTime AReferenceDate) {
   Clear();
   if (Lines.empty()) return;
   // Only the first line is examined, with details assumed even after "NLST".
   TNetFTPListFormat format = DetectFormat(Lines[0], true);
   if (OnCheckListFormat) OnCheckListFormat(ASender, Lines[0], format);
   ListingFormat = format;
-  LoadFromLines(Lines);
+  LoadFromLines(Lines, AReferenceDate);
 }
 
 // MS-DOS layout: date, time, "<DIR>" or a size, name.
 //   02-14-03  03:37PM       <DIR>          aspnet_client
 //   06-05-03  03:19PM            1,234,567 setup.exe
-void TNetFTPListItems::ParseDosLine(TNetFTPListItem& Entry) {
+void TNetFTPListItems::ParseDosLine(TNetFTPListItem& Entry, TDateTime AReferenceDate) {
   const std::string& line = Entry.RawLine;
   std::string dateText = Range(line, 1, 2) + "/" + Range(line, 4, 5) + "/" + Range(line, 7, 8) + " ";
   std::string rest = Trim(Range(line, 9));
@@ -236,7 +245,7 @@ void TNetFTPListItems::ParseDosLine(TNetFTPListItem& Entry) {
   const std::string dateWord = TakeWord(dateText);
   TDateTime date = 0;
   TDateTime time = 0;
-  if (TryDosDate(dateWord, date) && TryDosTime(dateText, time))
+  if (TryDosDate(dateWord, YearOf(AReferenceDate), date) && TryDosTime(dateText, time))
     Entry.ModifiedAt = date + time;
   else
     Entry.ModifiedAt = 0;
@@ -262,11 +271,11 @@ void TNetFTPListItems::ParseDosLine(TNetFTPListItem& Entry) {
 //   lrwxrwxrwx   1 owner    group          11 Mar  3 10:00 link -> target
 //   crw-rw-rw-   1 root     root       1,   3 Jan  1  2000 null
 // Some servers leave out the group column; AGroupMayBeMissing allows for that.
-void TNetFTPListItems::ParseUnixLine(TNetFTPListItem& Entry, bool AGroupMayBeMissing) {
+void TNetFTPListItems::ParseUnixLine(TNetFTPListItem& Entry, bool AGroupMayBeMissing, TDateTime AReferenceDate) {
   int currentYear = 0;
   int currentMonth = 0;
   int currentDay = 0;
-  DecodeDate(Today(), currentYear, currentMonth, currentDay);
+  DecodeDate(AReferenceDate, currentYear, currentMonth, currentDay);
 
   std::string buffer = Entry.RawLine;
   const std::string permissions = TakeWord(buffer);

@@ -5,6 +5,11 @@
 // first line names a "DSK:" device) and the MS-DOS layout with "<DIR>"
 // markers. Name-only listings and a layout parsed by an event handler are
 // supported too. The layout is guessed from the first line only.
+//
+// Dates that leave out the year or the century are read against a reference
+// date, today unless the caller passes one: a Unix time of day belongs to the
+// last twelve months before it, and an MS-DOS two-digit year to the hundred
+// years around its century.
 #pragma once
 
 #include <cstdint>
@@ -82,12 +87,12 @@ class TNetFTPListItems {
   // Blank lines give no entry, nor does a leading "total" line of a Unix
   // listing. A line that fails to parse removes every entry made so far;
   // the error is not passed on and loading goes on with the next line.
-  void LoadFromLines(const TStringList& Lines);
+  void LoadFromLines(const TStringList& Lines, TDateTime AReferenceDate = Today());
 
   // Fills Entry from its RawLine by the rules of ALayout. Raises
   // ENetInvalidFTPListingFormat for flfUnknown (and for flfCustom without a
   // handler), and EConvertError for an impossible date or time in a Unix line.
-  void ParseLine(TNetFTPListFormat ALayout, TNetFTPListItem& Entry);
+  void ParseLine(TNetFTPListFormat ALayout, TNetFTPListItem& Entry, TDateTime AReferenceDate = Today());
 
   // Runs OnParseCustomListFormat on Entry; raises ENetInvalidFTPListingFormat
   // when it is not set.
@@ -97,11 +102,12 @@ class TNetFTPListItems {
   // when there are lines, detects the format on the first one (details set),
   // lets OnCheckListFormat change it (ASender is handed to it), stores it in
   // ListingFormat and loads all lines.
-  void LoadListing(const TStringList& Lines, TNetBaseComponent* ASender, const TNetCheckListFormat& OnCheckListFormat);
+  void LoadListing(const TStringList& Lines, TNetBaseComponent* ASender, const TNetCheckListFormat& OnCheckListFormat,
+                   TDateTime AReferenceDate = Today());
 
  private:
-  void ParseDosLine(TNetFTPListItem& Entry);
-  void ParseUnixLine(TNetFTPListItem& Entry, bool AGroupMayBeMissing);
+  void ParseDosLine(TNetFTPListItem& Entry, TDateTime AReferenceDate);
+  void ParseUnixLine(TNetFTPListItem& Entry, bool AGroupMayBeMissing, TDateTime AReferenceDate);
 
   std::vector<std::unique_ptr<TNetFTPListItem>> FItems;
 };

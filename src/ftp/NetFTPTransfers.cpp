@@ -13,30 +13,15 @@
 #include "NetFTP.h"
 
 #include "NetExceptions.h"
-#include "NetFTPExtensions.h"
+#include "NetFTPReplyRules.h"
 #include "NetStack.h"
 
-// "227 Entering Passive Mode (192,168,1,20,19,137)": four address fields and
-// the port as high and low byte. Some servers leave out the parentheses
-// ("227 Entering Passive Mode 192,168,1,20,19,137").
+// Sends PASV; the announced address is read by PassiveAddressOfReply.
 void TNetFTP::RequestPassiveAddress(std::string& AHost, int32_t& APort) {
   SendCommand("PASV", {227});
-  std::string line = Trim(LastReply.Text.empty() ? std::string() : LastReply.Text.front());
-  const size_t open = line.find('(');
-  const size_t close = line.find(')');
-  if (open != std::string::npos && close != std::string::npos) {
-    line = line.substr(open + 1, close > open ? close - open - 1 : 0);
-  } else {
-    const int64_t blank = ReversePos(" ", line);
-    if (blank > 0) line.erase(0, static_cast<size_t>(blank));
-  }
-  AHost.clear();
-  for (int i = 0; i < 4; ++i) {
-    if (i > 0) AHost += '.';
-    AHost += CutToken(line, ",");
-  }
-  const std::string high = CutToken(line, ",");
-  APort = StrToInt(high) * 256 + StrToInt(Trim(line));
+  TNetFTPHostPort address = PassiveAddressOfReply(LastReply.Text);
+  AHost = std::move(address.Host);
+  APort = address.Port;
 }
 
 bool TNetFTP::UsesExtendedDataCommands() const {

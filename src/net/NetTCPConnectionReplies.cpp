@@ -3,6 +3,7 @@
 #include <span>
 
 #include "NetExceptions.h"
+#include "NetReplyRules.h"
 #include "NetTCPConnection.h"
 
 namespace {
@@ -17,29 +18,14 @@ int16_t Validate(TNetTCPConnection& AConnection, int16_t ACode, std::span<const 
 
 }  // namespace
 
-// A reply is one line "nnn text", or several: the first is "nnn-text", and
-// the reply runs up to and including the line that begins with the same code
-// followed by a blank ("nnn text"). Lines in between may begin with anything,
-// other codes included. Every line arrives trimmed, so a final line made of
-// the code and a blank arrives as the bare code; a short line ends the reply
-// only when it is that bare code (a short text line such as "Hi!" or " CCC"
-// inside a banner or a feature list does not).
+// Reads up to the line that ends the reply; the rule of where a reply ends
+// is stated in NetReplyRules.h.
 void TNetTCPConnection::ReadReplyLines() {
-  TStringList lines;
-  std::string line = ReadNonEmptyLine();
-  lines.push_back(line);
-  if (line.size() > 3 && line[3] == '-') {
-    const std::string code = line.substr(0, 3);
-    const std::string terminator = code + " ";
-    for (;;) {
-      line = ReadNonEmptyLine();
-      lines.push_back(line);
-      if (line.size() < 4) {
-        if (SameText(line, code)) break;
-        continue;
-      }
-      if (SameText(line.substr(0, 4), terminator)) break;
-    }
+  TStringList lines{ReadNonEmptyLine()};
+  if (OpensMultiLineReply(lines.front())) {
+    do {
+      lines.push_back(ReadNonEmptyLine());
+    } while (!ClosesMultiLineReply(lines.front(), lines.back()));
   }
   LastReply.ParseLines(lines);
 }

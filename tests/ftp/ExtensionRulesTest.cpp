@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "NetFTPExtensions.h"
+#include "NetFTPReplyRules.h"
 
 using Lines = std::vector<std::string>;
 

@@ -3,7 +3,6 @@
 // over mangled lines, format detection, and the loading rules.
 #include <gtest/gtest.h>
 
-#include <ctime>
 #include <string>
 #include <vector>
 
@@ -16,28 +15,26 @@ struct LocalDate {
   int Year, Month, Day;
 };
 
-// Today from the C library, independent of the parser's own clock helpers.
-LocalDate TodayLocal() {
-  std::time_t now = std::time(nullptr);
-  std::tm tm{};
-  localtime_r(&now, &tm);
-  return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday};
-}
-
 TDateTime At(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, int ms = 0) {
   return EncodeDate(y, mo, d) + EncodeTime(h, mi, s, ms);
 }
 
+// The day the listings are read on, passed to the parser: dates without a
+// year depend on it. Mid-year, so that a time-of-day line falls in this year
+// for some months and in last year for others.
+const LocalDate kReference{2026, 6, 15};
+TDateTime ReferenceDate() { return EncodeDate(kReference.Year, kReference.Month, kReference.Day); }
+
 // A Unix line showing a time of day instead of a year is dated in the last
 // twelve months: this year, or last year for a month still to come.
 int YearOfTimeColumn(int month) {
-  const LocalDate today = TodayLocal();
+  const LocalDate today = kReference;
   return today.Month < month ? today.Year - 1 : today.Year;
 }
 
 // Two-digit years of MS-DOS dates: 50 and below fall in the current century.
 int ExpandYear(int yy) {
-  const int century = TodayLocal().Year / 100 * 100;
+  const int century = kReference.Year / 100 * 100;
   return yy > 50 ? century - 100 + yy : century + yy;
 }
 
@@ -59,7 +56,7 @@ const char* const kNoOwner = "????????";
 const char* const kNoRights = "?????????";
 
 std::vector<LineCase> Table() {
-  const LocalDate today = TodayLocal();
+  const LocalDate today = kReference;
   const int ms = 999;  // Unix lines carry no seconds and are dated at .999
   return {
       // Unix lines with single blanks between the columns.
@@ -180,7 +177,7 @@ TEST(ListParser, EachTableLineGivesItsEntry) {
   for (const LineCase& c : Table()) {
     TNetFTPListItems items;
     items.ListingFormat = c.Layout;
-    items.LoadFromLines({c.Line});
+    items.LoadFromLines({c.Line}, ReferenceDate());
     ASSERT_EQ(items.Count(), 1) << c.Line;
     ExpectEntry(c, items.Items(0));
   }
@@ -199,7 +196,7 @@ TEST(ListParser, AllLinesOfALayoutLoadTogether) {
     }
     TNetFTPListItems items;
     items.ListingFormat = layout;
-    items.LoadFromLines(lines);
+    items.LoadFromLines(lines, ReferenceDate());
     ASSERT_EQ(items.Count(), static_cast<int64_t>(expected.size())) << "layout " << layout;
     for (size_t i = 0; i < expected.size(); ++i) ExpectEntry(*expected[i], items.Items(static_cast<int64_t>(i)));
   }
@@ -207,12 +204,12 @@ TEST(ListParser, AllLinesOfALayoutLoadTogether) {
 
 TEST(ListParser, TimeColumnYearFollowsTheMonth) {
   // A month still to come this year belongs to last year (none in December).
-  const LocalDate today = TodayLocal();
+  const LocalDate today = kReference;
   for (int month = 1; month <= 12; ++month) {
     static const char* const kNames[] = {"Jan", "feb", "MAR", "Apr", "May", "Jun",
                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     TNetFTPListItems items;
-    items.LoadFromLines({std::string("-rw-r--r-- 1 o g 1 ") + kNames[month - 1] + " 9 23:59 f"});
+    items.LoadFromLines({std::string("-rw-r--r-- 1 o g 1 ") + kNames[month - 1] + " 9 23:59 f"}, ReferenceDate());
     ASSERT_EQ(items.Count(), 1) << month;
     const int year = month > today.Month ? today.Year - 1 : today.Year;
     EXPECT_DOUBLE_EQ(items.Items(0).ModifiedAt, At(year, month, 9, 23, 59, 0, 999)) << month;
@@ -220,7 +217,7 @@ TEST(ListParser, TimeColumnYearFollowsTheMonth) {
 }
 
 TEST(ListParser, TwoDigitYearsOfDosDates) {
-  const int century = TodayLocal().Year / 100 * 100;
+  const int century = kReference.Year / 100 * 100;
   const struct {
     const char* Year;
     int Expected;
@@ -229,10 +226,51 @@ TEST(ListParser, TwoDigitYearsOfDosDates) {
   for (const auto& c : cases) {
     TNetFTPListItems items;
     items.ListingFormat = flfDos;
-    items.LoadFromLines({std::string("03-01-") + c.Year + "  10:00AM                    1 f"});
+    items.LoadFromLines({std::string("03-01-") + c.Year + "  10:00AM                    1 f"}, ReferenceDate());
     ASSERT_EQ(items.Count(), 1);
     EXPECT_DOUBLE_EQ(items.Items(0).ModifiedAt, At(c.Expected, 3, 1, 10, 0)) << c.Year;
   }
+}
+
+// The reference date alone decides the missing year and century: the same
+// lines read on different days, at the turns of the year and the century.
+TEST(ListParser, ReferenceDateDecidesMissingYears) {
+  const struct {
+    TDateTime ReadOn;
+    std::string Line;
+    TNetFTPListFormat Layout;
+    TDateTime Expected;
+  } cases[] = {
+      {At(2026, 1, 1), "-rw-r--r-- 1 o g 1 Jan  1 00:00 f", flfUnix, At(2026, 1, 1, 0, 0, 0, 999)},
+      {At(2026, 1, 1), "-rw-r--r-- 1 o g 1 Dec 31 23:59 f", flfUnix, At(2025, 12, 31, 23, 59, 0, 999)},
+      {At(2026, 12, 31), "-rw-r--r-- 1 o g 1 Dec 31 23:59 f", flfUnix, At(2026, 12, 31, 23, 59, 0, 999)},
+      {At(2026, 12, 31), "-rw-r--r-- 1 o g 1 Jan  1 00:00 f", flfUnix, At(2026, 1, 1, 0, 0, 0, 999)},
+      // The day column missing its number falls back to the reference day.
+      {At(2026, 3, 7), "-rw-r--r-- 1 o g 1 Jan ?? 2000 f", flfUnix, At(2000, 1, 7, 0, 0, 0, 999)},
+      {At(2099, 12, 31), "12-31-99  11:59PM                    1 f", flfDos, At(1999, 12, 31, 23, 59)},
+      {At(2100, 1, 1), "12-31-99  11:59PM                    1 f", flfDos, At(2099, 12, 31, 23, 59)},
+      {At(2100, 1, 1), "01-01-00  12:00AM                    1 f", flfDos, At(2100, 1, 1)},
+      {At(1999, 6, 1), "01-01-00  12:00AM                    1 f", flfDos, At(1900, 1, 1)},
+  };
+  for (const auto& c : cases) {
+    TNetFTPListItems items;
+    items.ListingFormat = c.Layout;
+    items.LoadFromLines({c.Line}, c.ReadOn);
+    ASSERT_EQ(items.Count(), 1) << c.Line;
+    EXPECT_DOUBLE_EQ(items.Items(0).ModifiedAt, c.Expected) << c.Line;
+  }
+}
+
+// Without a reference date the parser reads the listing on today's date.
+TEST(ListParser, ReferenceDateDefaultsToToday) {
+  const TStringList lines = {"-rw-r--r-- 1 o g 1 Jan ?? 12:00 a", "-rw-r--r-- 1 o g 1 Dec 31 12:00 b"};
+  TNetFTPListItems byDefault;
+  byDefault.LoadFromLines(lines);
+  TNetFTPListItems today;
+  today.LoadFromLines(lines, Today());
+  ASSERT_EQ(byDefault.Count(), 2);
+  ASSERT_EQ(today.Count(), 2);
+  for (int64_t i = 0; i < 2; ++i) EXPECT_DOUBLE_EQ(byDefault.Items(i).ModifiedAt, today.Items(i).ModifiedAt);
 }
 
 // Mangles every table line with blanks, line ends and odd bytes at every

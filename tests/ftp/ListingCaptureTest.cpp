@@ -1,13 +1,13 @@
 // Listings captured from real servers (pyftpdlib and vsftpd on loopback,
 // fetched with curl) and a hand-written MS-DOS one, read back through the
 // printer the headless driver uses. Entries showing a time of day instead of
-// a year are dated relative to today, so those expectations are computed.
+// a year are dated relative to the day the listing is read on; the test reads
+// them on the day they were captured, and computes those expectations.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
 #include <cstdio>
-#include <ctime>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -25,23 +25,23 @@ namespace {
 
 std::string DataFile(const std::string& name) { return std::string(LISTING_DATA_DIR) + "/" + name; }
 
+// The day the listings were captured (8 December 2026), handed to the parser
+// as the day they are read on.
+const int kCapturedYear = 2026;
+const int kCapturedMonth = 12;
+TDateTime CapturedDate() { return EncodeDate(kCapturedYear, kCapturedMonth, 8); }
+
 // "YYYY-MM-DD HH:MM" for an entry shown as "Mmm dd HH:MM": this year, or last
 // year when the month is still to come.
 std::string Recent(int month, int day, const char* time) {
-  std::time_t now = std::time(nullptr);
-  std::tm tm{};
-  localtime_r(&now, &tm);
-  const int year = tm.tm_mon + 1 < month ? tm.tm_year + 1900 - 1 : tm.tm_year + 1900;
+  const int year = kCapturedMonth < month ? kCapturedYear - 1 : kCapturedYear;
   char text[32];
   std::snprintf(text, sizeof text, "%04d-%02d-%02d %s", year, month, day, time);
   return text;
 }
 
 std::string DosYear(int yy, const char* rest) {
-  std::time_t now = std::time(nullptr);
-  std::tm tm{};
-  localtime_r(&now, &tm);
-  const int century = (tm.tm_year + 1900) / 100 * 100;
+  const int century = kCapturedYear / 100 * 100;
   return std::to_string(yy > 50 ? century - 100 + yy : century + yy) + rest;
 }
 
@@ -54,7 +54,7 @@ std::string Row(const char* kind, const char* size, const std::string& modified,
 
 std::vector<std::string> PrintedRows(const std::string& file, bool showFormat) {
   std::ostringstream out;
-  EXPECT_EQ(RunParseListing(file, showFormat, out), 0);
+  EXPECT_EQ(RunParseListing(file, showFormat, out, CapturedDate()), 0);
   std::vector<std::string> rows;
   std::istringstream in(out.str());
   for (std::string row; std::getline(in, row);) rows.push_back(row);

@@ -3,6 +3,7 @@
 
 #include "LoopbackPeer.h"
 #include "NetExceptions.h"
+#include "NetReplyRules.h"
 #include "NetTCPClient.h"
 
 namespace {
@@ -64,6 +65,49 @@ TEST(RFCReply, ParseLines) {
   reply.ParseLines({"230-Welcome", "   indented text", "230 Done"});
   EXPECT_EQ(reply.NumericCode(), 230);
   EXPECT_EQ(reply.Text, (TStringList{"Welcome", "indented text", "Done"}));
+}
+
+// Where a reply ends, on lines as the connection reads them (trimmed, never
+// empty): the opening line and each later line of real replies.
+TEST(ReplyRules, WhereAReplyEnds) {
+  const struct {
+    const char* First;
+    bool Opens;
+  } firsts[] = {
+      {"220 (vsFTPd 3.0.3)", false},
+      {"220 pyftpdlib 1.5.7 ready.", false},
+      {"220", false},
+      {"211-Features:", true},
+      {"230-Welcome to the archive.", true},
+      {"226-File successfully transferred", true},
+      {"220-", true},
+      {"220x-", false},
+  };
+  for (const auto& c : firsts) EXPECT_EQ(OpensMultiLineReply(c.First), c.Opens) << c.First;
+
+  const struct {
+    const char* First;
+    const char* Line;
+    bool Closes;
+  } lines[] = {
+      {"211-Features:", "211 End", true},
+      {"211-Features:", "EPRT", false},  // " EPRT" trimmed
+      {"211-Features:", "REST STREAM", false},
+      {"211-Features:", "CCC", false},
+      {"211-Features:", "Hi!", false},
+      {"211-Features:", "150 not the end", false},
+      {"211-Features:", "211-still going", false},
+      {"211-Features:", "2115 not the code", false},
+      {"211-Features:", "21", false},
+      {"211-Features:", "211", true},  // "211 " trimmed
+      {"214-The following commands are recognized:", "214 Help command successful.", true},
+      {"214-The following commands are recognized:", "ABOR ALLO APPE CDUP CWD  DELE EPRT EPSV FEAT HELP", false},
+      {"226-File successfully transferred", "226 0.000 seconds (measured here), 1.17 Mbytes per second", true},
+      {"230-Welcome to the archive.", "230-Please read the file README", false},
+      {"230-Welcome to the archive.", "230 Login successful.", true},
+  };
+  for (const auto& c : lines)
+    EXPECT_EQ(ClosesMultiLineReply(c.First, c.Line), c.Closes) << c.First << " / " << c.Line;
 }
 
 TEST(Replies, SingleAndMultiLine) {
