@@ -16,12 +16,9 @@
 //
 // A SOCKS proxy: --socks4 HOST:PORT, --socks4a HOST:PORT or --socks5
 // HOST:PORT, with --socks-user U (the SOCKS 4 user id; for SOCKS 5 it, or
-// --socks-password W, asks for user name and password authentication). The
-// settings sit on a socket I/O handler that ftpxfer gives the client before
-// OpenSession: a handler set from outside is the client's for good
-// (CloseConnection frees only one the client made itself), and every
-// passive data connection copies its settings and goes through the same
-// proxy to the same destination.
+// --socks-password W, asks for user name and password authentication),
+// handed to the client's UseSocksProxy before OpenSession: every passive
+// data connection goes through the same proxy to the same destination.
 // An FTP proxy: --proxy-type KIND (fpcmNone, fpcmUserSite, fpcmSite,
 // fpcmOpen, fpcmUserPass, fpcmTransparent, fpcmHttpProxyWithFtp)
 // --proxy-host H --proxy-port P --proxy-user U --proxy-password W, copied
@@ -62,11 +59,7 @@ struct Options {
   bool resume = false;
   bool overwrite = false;
   bool append = false;
-  TSocksVersion socksVersion = svNoSocks;
-  std::string socksHost;
-  int32_t socksPort = 0;
-  std::string socksUser;
-  std::string socksPassword;
+  TNetSocksSettings socks;  // Version svNoSocks: no SOCKS proxy
   TNetFtpProxySettings ftpProxy;
   std::vector<std::string> words;  // the command and its arguments
 };
@@ -110,10 +103,10 @@ Options Parse(int argc, char** argv) {
   auto socks = [&](int& i, TSocksVersion AVersion) {
     const std::string text = value(i);
     const size_t colon = text.rfind(':');
-    if (colon == std::string::npos || colon == 0 || !TryStrToInt(text.substr(colon + 1), o.socksPort))
+    if (colon == std::string::npos || colon == 0 || !TryStrToInt(text.substr(colon + 1), o.socks.Port))
       Usage("not HOST:PORT: " + text);
-    o.socksHost = text.substr(0, colon);
-    o.socksVersion = AVersion;
+    o.socks.Host = text.substr(0, colon);
+    o.socks.Version = AVersion;
   };
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -134,8 +127,8 @@ Options Parse(int argc, char** argv) {
     else if (a == "--socks4") socks(i, svSocks4);
     else if (a == "--socks4a") socks(i, svSocks4A);
     else if (a == "--socks5") socks(i, svSocks5);
-    else if (a == "--socks-user") o.socksUser = value(i);
-    else if (a == "--socks-password") o.socksPassword = value(i);
+    else if (a == "--socks-user") o.socks.Username = value(i);
+    else if (a == "--socks-password") o.socks.Password = value(i);
     else if (a == "--proxy-type") o.ftpProxy.ProxyType = ProxyTypeNamed(value(i));
     else if (a == "--proxy-host") o.ftpProxy.Host = value(i);
     else if (a == "--proxy-port") o.ftpProxy.Port = number(i);
@@ -217,17 +210,10 @@ int Run(const Options& o) {
     ftp.OnWorkEnd = [&](TNetBaseComponent*, TWorkMode) { progress.End(); };
   }
   ftp.SetProxySettings(o.ftpProxy);
-  if (o.socksVersion != svNoSocks) {
-    auto* handler = ftp.CreateComponent<TNetIOHandlerSocket>();
-    handler->OnStatus = ftp.OnStatus;  // "Resolving ..." and "Connecting to ..." come from the handler
-    ftp.SetIOHandler(handler);
-    TNetSocksInfo& socks = *handler->SocksInfo();
-    socks.Version = o.socksVersion;
-    socks.Host = o.socksHost;
-    socks.Port = o.socksPort;
-    socks.Username = o.socksUser;
-    socks.Password = o.socksPassword;
-    if (!o.socksUser.empty() || !o.socksPassword.empty()) socks.Authentication = saUsernamePassword;
+  if (o.socks.Version != svNoSocks) {
+    TNetSocksSettings socks = o.socks;
+    if (!socks.Username.empty() || !socks.Password.empty()) socks.Authentication = saUsernamePassword;
+    ftp.UseSocksProxy(socks);
   }
 
   ftp.OpenSession(true, DefaultTimeLimit);

@@ -25,6 +25,22 @@ class TNetPersistent {
   // The class name shown in assignment errors; each class that is assigned
   // from or to overrides it with its own name.
   virtual std::string ClassName() const { return "TNetPersistent"; }
+
+ protected:
+  // The whole Assign of a class TClass whose values are the members of
+  // TValues (a plain struct it derives from, or TClass itself when it is
+  // copyable): a TClass source hands them over by TValues' defaulted copy;
+  // any other class is refused as above. A new field is copied without a
+  // line of its own.
+  template <class TClass, class TValues = TClass>
+  void AssignValues(const TNetPersistent& Source) {
+    const auto* other = dynamic_cast<const TClass*>(&Source);
+    if (!other) {
+      TNetPersistent::Assign(Source);
+      return;
+    }
+    static_cast<TValues&>(static_cast<TClass&>(*this)) = static_cast<const TValues&>(*other);
+  }
 };
 
 enum TNetOperation : int { opInsert, opRemove };

@@ -5,19 +5,6 @@
 #include "NetExceptions.h"
 #include "NetFTPReplyRules.h"
 
-void TNetFtpProxySettings::Assign(const TNetPersistent& Source) {
-  const auto* other = dynamic_cast<const TNetFtpProxySettings*>(&Source);
-  if (!other) {
-    TNetPersistent::Assign(Source);
-    return;
-  }
-  Host = other->Host;
-  UserName = other->UserName;
-  Password = other->Password;
-  ProxyType = other->ProxyType;
-  Port = other->Port;
-}
-
 TNetFTP::TNetFTP(TNetBaseComponent* AOwner)
     : TNetTCPClient(AOwner),
       FListingLines(std::make_unique<TStringList>()),

@@ -36,8 +36,8 @@ enum TNetFtpProxyType : int {
 class TNetFtpProxySettings : public TNetPersistent {
  public:
   std::string ClassName() const override { return "TNetFtpProxySettings"; }
-  // Copies all five values from another TNetFtpProxySettings.
-  void Assign(const TNetPersistent& Source) override;
+  // Copies all values from another TNetFtpProxySettings.
+  void Assign(const TNetPersistent& Source) override { AssignValues<TNetFtpProxySettings>(Source); }
 
   std::string Host;
   std::string UserName;

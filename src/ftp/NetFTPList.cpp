@@ -100,28 +100,6 @@ bool TryDosTime(const std::string& Text, TDateTime& Value) {
 
 // ---------------------------------------------------------------------------
 
-void TNetFTPListItem::Assign(const TNetPersistent& Source) {
-  const auto* other = dynamic_cast<const TNetFTPListItem*>(&Source);
-  if (other == nullptr) {
-    TNetPersistent::Assign(Source);
-    return;
-  }
-  ByteSize = other->ByteSize;
-  LinkCount = other->LinkCount;
-  RawLine = other->RawLine;
-  ItemName = other->ItemName;
-  GroupRights = other->GroupRights;
-  Group = other->Group;
-  OwnerRights = other->OwnerRights;
-  Owner = other->Owner;
-  OtherRights = other->OtherRights;
-  ModifiedAt = other->ModifiedAt;
-  LinkTarget = other->LinkTarget;
-  EntryKind = other->EntryKind;
-}
-
-// ---------------------------------------------------------------------------
-
 bool IsUnixPermissions(const std::string& AUpperLine) {
   static const char* const kAllowed[10] = {"-BCDLPS", "-RSTWX", "-ARSTWX", "-RSTWX",  "-HRSTWX",
                                            "-RSTWX",  "-RSTWXY", "-ARSTWX", "-RSTWX", "-RSTWX"};

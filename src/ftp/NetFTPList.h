@@ -43,7 +43,7 @@ class TNetFTPListItem : public TNetPersistent {
   TNetFTPEntryKind EntryKind = fekFile;
 
   // Copies all fields of another entry; any other class raises EAssignError.
-  void Assign(const TNetPersistent& Source) override;
+  void Assign(const TNetPersistent& Source) override { AssignValues<TNetFTPListItem>(Source); }
   std::string ClassName() const override { return "TNetFTPListItem"; }
 };
 

@@ -48,20 +48,6 @@ void TNetSocksInfo::Notification(TNetBaseComponent* AComponent, TNetOperation AO
   TNetComponent::Notification(AComponent, AOperation);
 }
 
-void TNetSocksInfo::Assign(const TNetPersistent& Source) {
-  const auto* other = dynamic_cast<const TNetSocksInfo*>(&Source);
-  if (!other) {
-    TNetPersistent::Assign(Source);
-    return;
-  }
-  Authentication = other->Authentication;
-  Host = other->Host;
-  Password = other->Password;
-  Port = other->Port;
-  Username = other->Username;
-  Version = other->Version;
-}
-
 void TNetSocksInfo::NegotiateProxy(const std::string& AHost, int32_t APort) {
   switch (Version) {
     case svSocks4:

@@ -13,26 +13,29 @@ class TNetIOHandler;
 enum TSocksVersion : int { svNoSocks = 0, svSocks4 = 1, svSocks4A = 2, svSocks5 = 3 };
 enum TSocksAuthentication : int { saNoAuthentication = 0, saUsernamePassword = 1 };
 
-class TNetSocksInfo : public TNetComponent {
- public:
-  explicit TNetSocksInfo(TNetBaseComponent* AOwner = nullptr);
-  ~TNetSocksInfo() override;
-
-  std::string ClassName() const override { return "TNetSocksInfo"; }
-
+// The proxy and the account at it: what one TNetSocksInfo copies to another.
+struct TNetSocksSettings {
   TSocksAuthentication Authentication = saNoAuthentication;
   std::string Host;      // proxy host name or address
   std::string Password;  // SOCKS 5 password
   int32_t Port = 1080;   // proxy port
   std::string Username;  // SOCKS 4 user id, SOCKS 5 user name
   TSocksVersion Version = svNoSocks;
+};
+
+class TNetSocksInfo : public TNetComponent, public TNetSocksSettings {
+ public:
+  explicit TNetSocksInfo(TNetBaseComponent* AOwner = nullptr);
+  ~TNetSocksInfo() override;
+
+  std::string ClassName() const override { return "TNetSocksInfo"; }
 
   // The handler through which the handshake bytes travel; set by the handler.
   TNetIOHandler* IOHandler() const { return FIOHandler; }
   void SetIOHandler(TNetIOHandler* AValue);
 
-  // Copies the six settings from another TNetSocksInfo.
-  void Assign(const TNetPersistent& Source) override;
+  // Copies the settings (not the handler) from another TNetSocksInfo.
+  void Assign(const TNetPersistent& Source) override { AssignValues<TNetSocksInfo, TNetSocksSettings>(Source); }
 
   // Runs the handshake that Version selects over the connected proxy link,
   // asking for a connection to AHost:APort (the final destination).

@@ -41,3 +41,16 @@ std::string TNetTCPClient::ConnectAndReadAll() {
   CloseConnection();
   return result;
 }
+
+TNetSocksInfo& TNetTCPClient::UseSocksProxy(const TNetSocksSettings& ASettings) {
+  if (IOHandler() && IOHandler()->IsOpen()) throw ENetAlreadyConnected();
+  TNetIOHandlerSocket* handler = SocketHandler();
+  if (!handler || OwnsIOHandler || !Owns(handler)) {
+    handler = CreateComponent<TNetIOHandlerSocket>();
+    SetIOHandler(handler);
+  }
+  handler->OnStatus = OnStatus;  // "Resolving ..." and "Connecting to ..." come from the handler
+  TNetSocksInfo& socks = *handler->SocksInfo();
+  static_cast<TNetSocksSettings&>(socks) = ASettings;
+  return socks;
+}

@@ -29,4 +29,13 @@ class TNetTCPClient : public TNetTCPConnection {
   virtual void OpenConnection(int32_t ATimeout = DefaultTimeLimit);
   // Connects, reads until the peer closes, closes; returns what was read.
   virtual std::string ConnectAndReadAll();
+
+  // Sends the client's connections through a SOCKS proxy. The settings go
+  // on a socket I/O handler of the client's own that outlives its sessions
+  // (CloseConnection frees only a handler the connect made), so every
+  // session, and each passive data connection that copies them, takes the
+  // proxy. The handler reports through the OnStatus the client has now; a
+  // second call reuses it. Returns the settings in use. Raises
+  // ENetAlreadyConnected on an open connection.
+  TNetSocksInfo& UseSocksProxy(const TNetSocksSettings& ASettings);
 };

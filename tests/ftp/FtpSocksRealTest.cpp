@@ -65,15 +65,14 @@ class FtpSocksReal : public testing::Test {
 
   static void Configure(TNetFTP& AFtp, TSocksVersion AVersion, int AProxyPort, const Account& ASocks,
                         const std::string& AHost) {
-    auto* handler = AFtp.CreateComponent<TNetIOHandlerSocket>();
-    AFtp.SetIOHandler(handler);
-    TNetSocksInfo& socks = *handler->SocksInfo();
+    TNetSocksSettings socks;
     socks.Version = AVersion;
     socks.Host = "127.0.0.1";
     socks.Port = AProxyPort;
     socks.Username = ASocks.user;
     socks.Password = ASocks.password;
     if (!ASocks.password.empty()) socks.Authentication = saUsernamePassword;
+    AFtp.UseSocksProxy(socks);
     AFtp.Host = AHost;
     AFtp.Port = ftp_->Port();
     AFtp.Username = "user";

@@ -15,16 +15,12 @@
 
 namespace {
 
-// The I/O handler is given to the client before it connects, so that it
-// keeps its SOCKS settings from one session to the next.
 TNetSocksInfo& UseSocks(TNetFTP& AFtp, TSocksVersion AVersion, int AProxyPort) {
-  auto* handler = AFtp.CreateComponent<TNetIOHandlerSocket>();
-  AFtp.SetIOHandler(handler);
-  TNetSocksInfo& socks = *handler->SocksInfo();
+  TNetSocksSettings socks;
   socks.Version = AVersion;
   socks.Host = "127.0.0.1";
   socks.Port = AProxyPort;
-  return socks;
+  return AFtp.UseSocksProxy(socks);
 }
 
 std::string Download(TNetFTP& AFtp, const std::string& AName) {

@@ -40,11 +40,6 @@ void ExpectServerRestored(TNetFTP& AFtp) {
   EXPECT_EQ(AFtp.Port, kServerPort);
 }
 
-int ClosedPort() {
-  UniqueFd listener = ListenTcp();
-  return LocalPort(listener.Get());  // nobody listens there once it is closed
-}
-
 }  // namespace
 
 TEST(ProxyLogin, EveryKindSendsItsSequence) {
@@ -215,7 +210,7 @@ TEST(ProxyLogin, OpenSessionConnectsToTheProxyAndRestoresTheServer) {
   ScriptedFtpServer unused;
   TNetFTP ftp;
   Configure(ftp, unused, fpcmUserSite);
-  ftp.ProxySettings().Port = ClosedPort();
+  ftp.ProxySettings().Port = FindFreePort();  // nothing listens there
   std::vector<std::string> statuses;
   ftp.OnStatus = [&](TNetBaseComponent*, TNetStatus, const std::string& text) { statuses.push_back(text); };
   EXPECT_THROW(ftp.OpenSession(), ENetSocketError);
@@ -242,7 +237,7 @@ TEST(ProxyLogin, EmptyProxyHostConnectsDirectly) {
   TNetFTP ftp;
   Configure(ftp, server, fpcmUserSite, "pu", "pp");
   ftp.ProxySettings().Host = "";
-  ftp.ProxySettings().Port = ClosedPort();
+  ftp.ProxySettings().Port = FindFreePort();  // nothing listens there
   ftp.Host = server.Host();
   ftp.Port = server.Port();
   ftp.OpenSession();

@@ -31,33 +31,20 @@ class CountingAntiFreeze : public TNetAntiFreezeBase {
 // A listener whose accept queue is full, so that a further connect's
 // handshake gets no answer.
 struct SilentListener {
-  SilentListener() : peer(nullptr, 0) {
-    filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(static_cast<uint16_t>(peer.port()));
-    ::connect(filler, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  }
-  ~SilentListener() { ::close(filler); }
-  LoopbackPeer peer;
-  int filler;
+  int Port() const { return LocalPort(listener.Get()); }
+  UniqueFd listener = ListenTcp("127.0.0.1", 0, 0);
+  UniqueFd filler = ConnectTcp("127.0.0.1", Port());
 };
-
-int ClosedPort() {
-  LoopbackPeer gone(nullptr);
-  return gone.port();  // nobody listens there once it is destroyed
-}
 
 }  // namespace
 
 TEST(Connect, StatusTextsForAddressAndName) {
-  LoopbackPeer peer([](int fd) { LoopbackPeer::ReadLine(fd); });
+  LoopbackPeer peer([](int fd) { ReceiveLine(fd, kNoLimitMs); });
   TNetTCPClient client;
   std::vector<std::string> texts;
   client.OnStatus = [&](TNetBaseComponent*, TNetStatus, const std::string& text) { texts.push_back(text); };
   client.Host = "127.0.0.1";
-  client.Port = peer.port();
+  client.Port = peer.Port();
   client.OpenConnection();
   EXPECT_EQ(texts, (std::vector<std::string>{"Connecting to 127.0.0.1.", "Connected."}));
   EXPECT_THROW(client.OpenConnection(), ENetAlreadyConnected);
@@ -65,10 +52,10 @@ TEST(Connect, StatusTextsForAddressAndName) {
   client.WriteLine("done");
   client.CloseConnection();
 
-  LoopbackPeer second([](int fd) { LoopbackPeer::ReadLine(fd); });
+  LoopbackPeer second([](int fd) { ReceiveLine(fd, kNoLimitMs); });
   texts.clear();
   client.Host = "localhost";
-  client.Port = second.port();
+  client.Port = second.Port();
   client.OpenConnection();
   EXPECT_EQ(texts.at(0), "Resolving hostname localhost.");
   EXPECT_EQ(texts.at(1), "Connecting to 127.0.0.1.");  // the resolved address, not the name
@@ -78,7 +65,7 @@ TEST(Connect, StatusTextsForAddressAndName) {
 TEST(Connect, RefusedPlainAndThreaded) {
   TNetTCPClient client;
   client.Host = "127.0.0.1";
-  client.Port = ClosedPort();
+  client.Port = FindFreePort();
   for (int32_t timeout : {DefaultTimeLimit, 2000}) {
     try {
       client.OpenConnection(timeout);
@@ -95,7 +82,7 @@ TEST(Connect, TimesOutOnAHandshakeWithoutAnswer) {
   SilentListener silent;
   TNetTCPClient client;
   client.Host = "127.0.0.1";
-  client.Port = silent.peer.port();
+  client.Port = silent.Port();
   const auto start = Clock::now();
   try {
     client.OpenConnection(600);
@@ -113,7 +100,7 @@ TEST(Connect, TimeOutBelowOneStep) {
   SilentListener silent;
   TNetTCPClient client;
   client.Host = "127.0.0.1";
-  client.Port = silent.peer.port();
+  client.Port = silent.Port();
   const auto start = Clock::now();
   EXPECT_THROW(client.OpenConnection(100), ENetConnectTimeout);
   EXPECT_LE(MillisSince(start), 100 + 1500);
@@ -126,7 +113,7 @@ TEST(Connect, AntiFreezeKeepsPumpingDuringTheWait) {
   antiFreeze.OnlyWhenIdle = false;
   TNetTCPClient client;
   client.Host = "127.0.0.1";
-  client.Port = silent.peer.port();
+  client.Port = silent.Port();
   const auto start = Clock::now();
   EXPECT_THROW(client.OpenConnection(600), ENetConnectTimeout);
   EXPECT_LE(MillisSince(start), 600 + 50 + 1500);
@@ -143,7 +130,7 @@ TEST(Connect, AFailingPumpCancelsTheConnectCleanly) {
   };
   TNetTCPClient client;
   client.Host = "127.0.0.1";
-  client.Port = silent.peer.port();
+  client.Port = silent.Port();
   // The default limit under an anti-freeze is long; the handler's failure
   // ends the wait instead, and the connect thread is gone with it.
   EXPECT_THROW(client.OpenConnection(DefaultTimeLimit), std::runtime_error);
@@ -151,12 +138,12 @@ TEST(Connect, AFailingPumpCancelsTheConnectCleanly) {
 }
 
 TEST(Connect, NoTimeLimitWaitsForTheConnect) {
-  LoopbackPeer peer([](int fd) { LoopbackPeer::ReadLine(fd); });
+  LoopbackPeer peer([](int fd) { ReceiveLine(fd, kNoLimitMs); });
   CountingAntiFreeze antiFreeze;
   antiFreeze.IdleTimeOut = 50;
   TNetTCPClient client;
   client.Host = "127.0.0.1";
-  client.Port = peer.port();
+  client.Port = peer.Port();
   client.OpenConnection(NoTimeLimit);
   EXPECT_TRUE(client.IsConnected());
   EXPECT_GE(antiFreeze.pumps, 1);
@@ -164,10 +151,10 @@ TEST(Connect, NoTimeLimitWaitsForTheConnect) {
 }
 
 TEST(Connect, ConnectAndReadAll) {
-  LoopbackPeer peer([](int fd) { LoopbackPeer::SendAll(fd, "everything\r\nthere is"); });
+  LoopbackPeer peer([](int fd) { SendAll(fd, "everything\r\nthere is"); });
   TNetTCPClient client;
   client.Host = "127.0.0.1";
-  client.Port = peer.port();
+  client.Port = peer.Port();
   EXPECT_EQ(client.ConnectAndReadAll(), "everything\r\nthere is");
   EXPECT_FALSE(client.IsConnected());
   EXPECT_EQ(client.IOHandler(), nullptr);  // the owned handler went with the close
@@ -177,12 +164,12 @@ TEST(Connect, ConnectAndReadAll) {
 // owned handler then stays alive until the blocked call has returned (the
 // sanitizer run would catch a use after free here).
 TEST(Connect, CloseFromAPumpDuringABlockedRead) {
-  LoopbackPeer peer([](int fd) { LoopbackPeer::ReadLine(fd); });
+  LoopbackPeer peer([](int fd) { ReceiveLine(fd, kNoLimitMs); });
   CountingAntiFreeze antiFreeze;
   antiFreeze.IdleTimeOut = 20;
   TNetTCPClient client;
   client.Host = "127.0.0.1";
-  client.Port = peer.port();
+  client.Port = peer.Port();
   client.OpenConnection();
   antiFreeze.onPump = [&] {
     if (antiFreeze.pumps == 3) client.CloseConnection();
@@ -199,7 +186,7 @@ TEST(Connect, CloseFromAPumpDuringTheConnectWait) {
   antiFreeze.IdleTimeOut = 20;
   TNetTCPClient client;
   client.Host = "127.0.0.1";
-  client.Port = silent.peer.port();
+  client.Port = silent.Port();
   antiFreeze.onPump = [&] {
     if (antiFreeze.pumps == 3) client.CloseConnection();
   };

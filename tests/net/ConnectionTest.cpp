@@ -1,8 +1,12 @@
 // Buffered reading and writing of the TCP connection against a loopback peer.
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <future>
+#include <thread>
 #include <vector>
 
 #include "LoopbackPeer.h"
@@ -17,7 +21,7 @@ using Clock = std::chrono::steady_clock;
 struct Connected {
   explicit Connected(LoopbackPeer& peer) {
     client.Host = "127.0.0.1";
-    client.Port = peer.port();
+    client.Port = peer.Port();
     client.OpenConnection();
   }
   TNetTCPClient client;
@@ -37,8 +41,8 @@ std::string Pattern(size_t size) {
 
 TEST(ReadLine, TerminatorsAndCarriageReturns) {
   LoopbackPeer peer([](int fd) {
-    LoopbackPeer::SendAll(fd, "abc\r\nabc\n\r\na\rb\nx|y|");
-    LoopbackPeer::ReadLine(fd);  // hold the link open until the client is done
+    SendAll(fd, "abc\r\nabc\n\r\na\rb\nx|y|");
+    ReceiveLine(fd, kNoLimitMs);  // hold the link open until the client is done
   });
   Connected c(peer);
   EXPECT_EQ(c.client.ReadLine(), "abc");
@@ -52,10 +56,10 @@ TEST(ReadLine, TerminatorsAndCarriageReturns) {
 
 TEST(ReadLine, CrLfTerminatorSplitAcrossChunks) {
   LoopbackPeer peer([](int fd) {
-    LoopbackPeer::SendAll(fd, "first\r");
-    LoopbackPeer::Pause(100);
-    LoopbackPeer::SendAll(fd, "\nsecond\r\n");
-    LoopbackPeer::ReadLine(fd);
+    SendAll(fd, "first\r");
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    SendAll(fd, "\nsecond\r\n");
+    ReceiveLine(fd, kNoLimitMs);
   });
   Connected c(peer);
   EXPECT_EQ(c.client.ReadLine("\r\n"), "first");
@@ -69,11 +73,11 @@ TEST(ReadLine, CrLfTerminatorSplitAcrossChunks) {
 TEST(ReadLine, LongestLineWithItsTerminatorSplitAcrossChunks) {
   LoopbackPeer peer([](int fd) {
     for (int i = 0; i < 2; ++i) {
-      LoopbackPeer::SendAll(fd, "0123456789\r");
-      LoopbackPeer::Pause(100);
-      LoopbackPeer::SendAll(fd, "\n");
+      SendAll(fd, "0123456789\r");
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      SendAll(fd, "\n");
     }
-    LoopbackPeer::ReadLine(fd);
+    ReceiveLine(fd, kNoLimitMs);
   });
   Connected c(peer);
   c.client.MaxLineLength = 10;
@@ -87,8 +91,8 @@ TEST(ReadLine, LongestLineWithItsTerminatorSplitAcrossChunks) {
 TEST(ReadLine, MaxLineLengthBothActions) {
   const std::string exact(16384, 'a');
   LoopbackPeer peer([&](int fd) {
-    LoopbackPeer::SendAll(fd, exact + "\n" + exact + "\r\n" + std::string(10, 'b') + "\n");
-    LoopbackPeer::ReadLine(fd);
+    SendAll(fd, exact + "\n" + exact + "\r\n" + std::string(10, 'b') + "\n");
+    ReceiveLine(fd, kNoLimitMs);
   });
   Connected c(peer);
   EXPECT_EQ(c.client.ReadLine(), exact);  // 16384 bytes plus LF is accepted
@@ -113,10 +117,10 @@ TEST(ReadLine, MaxLineLengthBothActions) {
 
 TEST(ReadLine, ExplicitTimeOutThenCompletion) {
   LoopbackPeer peer([](int fd) {
-    LoopbackPeer::SendAll(fd, "par");
-    LoopbackPeer::ReadLine(fd);  // wait for the client's go
-    LoopbackPeer::SendAll(fd, "tial\n");
-    LoopbackPeer::ReadLine(fd);
+    SendAll(fd, "par");
+    ReceiveLine(fd, kNoLimitMs);  // wait for the client's go
+    SendAll(fd, "tial\n");
+    ReceiveLine(fd, kNoLimitMs);
   });
   Connected c(peer);
   EXPECT_EQ(c.client.ReadLine("\n", 200), "");
@@ -128,7 +132,7 @@ TEST(ReadLine, ExplicitTimeOutThenCompletion) {
 }
 
 TEST(ReadLine, ReadTimeoutRaises) {
-  LoopbackPeer peer([](int fd) { LoopbackPeer::ReadLine(fd); });
+  LoopbackPeer peer([](int fd) { ReceiveLine(fd, kNoLimitMs); });
   Connected c(peer);
   c.client.ReadTimeout = 300;
   const auto start = Clock::now();
@@ -144,8 +148,8 @@ TEST(ReadLine, ReadTimeoutRaises) {
 
 TEST(ReadLine, NonEmptySkipsBlankLines) {
   LoopbackPeer peer([](int fd) {
-    LoopbackPeer::SendAll(fd, "\r\n  \t\r\n\x01\n  text  \r\n");
-    LoopbackPeer::ReadLine(fd);
+    SendAll(fd, "\r\n  \t\r\n\x01\n  text  \r\n");
+    ReceiveLine(fd, kNoLimitMs);
   });
   Connected c(peer);
   EXPECT_EQ(c.client.ReadNonEmptyLine(), "text");
@@ -159,10 +163,10 @@ TEST(ReadToStream, UntilDisconnectIsByteExact) {
     size_t pos = 0, size = 1;
     while (pos < data.size()) {
       size_t n = std::min(size, data.size() - pos);
-      LoopbackPeer::SendAll(fd, data.substr(pos, n));
+      SendAll(fd, data.substr(pos, n));
       pos += n;
       size = size * 7 % 9973 + 1;
-      if (pos % 5 == 0) LoopbackPeer::Pause(1);
+      if (pos % 5 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   });
   Connected c(peer);
@@ -190,8 +194,8 @@ TEST(ReadToStream, UntilDisconnectIsByteExact) {
 
 TEST(ReadToStream, ByteCountLeavesSurplusQueued) {
   LoopbackPeer peer([](int fd) {
-    LoopbackPeer::SendAll(fd, std::string(1000, 'x') + "rest\n");
-    LoopbackPeer::ReadLine(fd);
+    SendAll(fd, std::string(1000, 'x') + "rest\n");
+    ReceiveLine(fd, kNoLimitMs);
   });
   Connected c(peer);
   TNetMemoryStream stream;
@@ -203,8 +207,8 @@ TEST(ReadToStream, ByteCountLeavesSurplusQueued) {
 
 TEST(ReadToStream, LengthPrefixAndInt32) {
   LoopbackPeer peer([](int fd) {
-    LoopbackPeer::SendAll(fd, std::string("\x00\x00\x00\x05hello\x01\x02\x03\x04", 13));
-    LoopbackPeer::ReadLine(fd);
+    SendAll(fd, std::string("\x00\x00\x00\x05hello\x01\x02\x03\x04", 13));
+    ReceiveLine(fd, kNoLimitMs);
   });
   Connected c(peer);
   TNetMemoryStream stream;
@@ -215,7 +219,7 @@ TEST(ReadToStream, LengthPrefixAndInt32) {
 }
 
 TEST(LinkState, PeerCloseNotifiesOnce) {
-  LoopbackPeer peer([](int fd) { LoopbackPeer::SendAll(fd, "bye\n"); });
+  LoopbackPeer peer([](int fd) { SendAll(fd, "bye\n"); });
   Connected c(peer);
   std::vector<std::string> events;
   c.client.OnStatus = [&](TNetBaseComponent*, TNetStatus, const std::string& text) { events.push_back(text); };
@@ -230,7 +234,7 @@ TEST(LinkState, PeerCloseNotifiesOnce) {
 }
 
 TEST(LinkState, FirstIsConnectedAfterPeerClosedNotifies) {
-  LoopbackPeer peer([](int fd) { LoopbackPeer::ReadLine(fd); });
+  LoopbackPeer peer([](int fd) { ReceiveLine(fd, kNoLimitMs); });
   Connected c(peer);
   int statuses = 0, disconnects = 0;
   c.client.OnStatus = [&](TNetBaseComponent*, TNetStatus status, const std::string&) {
@@ -245,16 +249,16 @@ TEST(LinkState, FirstIsConnectedAfterPeerClosedNotifies) {
 }
 
 TEST(LinkState, QueuedBytesOutliveThePeersClose) {
-  LoopbackPeer peer([](int fd) { LoopbackPeer::SendAll(fd, "one\ntwo\n"); });
+  LoopbackPeer peer([](int fd) { SendAll(fd, "one\ntwo\n"); });
   Connected c(peer);
   EXPECT_EQ(c.client.ReadLine(), "one");
-  LoopbackPeer::Pause(100);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(c.client.ReadLine(), "two");
   EXPECT_THROW(c.client.ReadLine(), ENetConnClosedGracefully);
 }
 
 TEST(LinkState, CloseConnectionOrderAndOwnedHandler) {
-  LoopbackPeer peer([](int fd) { LoopbackPeer::ReadLine(fd); });
+  LoopbackPeer peer([](int fd) { ReceiveLine(fd, kNoLimitMs); });
   Connected c(peer);
   std::vector<std::string> events;
   c.client.OnStatus = [&](TNetBaseComponent*, TNetStatus, const std::string& text) { events.push_back(text); };
@@ -294,14 +298,14 @@ TEST(Writing, LinesBlocksAndStreams) {
     c.client.WriteInt32(0x41424344);
     c.client.CloseConnection();
   }
-  LoopbackPeer::Pause(50);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_EQ(received, std::string("QUIT\r\n\x00\x00\x00\x06" "456789ABCD", 20));
 }
 
 TEST(Reading, InterceptRewritesAndAsciiFilter) {
   LoopbackPeer peer([](int fd) {
-    LoopbackPeer::SendAll(fd, "\xC1hello\n");
-    LoopbackPeer::ReadLine(fd);
+    SendAll(fd, "\xC1hello\n");
+    ReceiveLine(fd, kNoLimitMs);
   });
   Connected c(peer);
   TNetConnectionIntercept intercept;
@@ -400,8 +404,8 @@ TEST(LinkState, AFailingDetachHandlerStillClosesTheSocket) {
   EXPECT_TRUE(end.get());
 
   c.client.SetIntercept(nullptr);
-  LoopbackPeer second([](int fd) { LoopbackPeer::SendAll(fd, "again\n"); });
-  c.client.Port = second.port();
+  LoopbackPeer second([](int fd) { SendAll(fd, "again\n"); });
+  c.client.Port = second.Port();
   c.client.OpenConnection();
   EXPECT_EQ(c.client.ReadLine(), "again");
 }
@@ -428,8 +432,8 @@ TEST(LinkState, DestroyingAClientWhoseInterceptFails) {
 // transfer announces itself again and ends with its own work-end.
 TEST(ReadToStream, AFailingWorkBeginLeavesNoPhaseOpen) {
   LoopbackPeer peer([](int fd) {
-    LoopbackPeer::SendAll(fd, "0123456789");
-    LoopbackPeer::ReadLine(fd);
+    SendAll(fd, "0123456789");
+    ReceiveLine(fd, kNoLimitMs);
   });
   Connected c(peer);
   int begins = 0, ends = 0;
@@ -479,7 +483,7 @@ class TextSink : public TNetStream {
 // The 4-byte length before a stream counts up to 4 GiB - 1: a length with the
 // top bit set announces more than 2 GiB, not "nothing".
 TEST(ReadToStream, LengthPrefixAboveTwoGiB) {
-  LoopbackPeer peer([](int fd) { LoopbackPeer::SendAll(fd, std::string("\x80\x00\x00\x05hello", 9)); });
+  LoopbackPeer peer([](int fd) { SendAll(fd, std::string("\x80\x00\x00\x05hello", 9)); });
   Connected c(peer);
   TextSink sink;
   // The peer closes long before 2 GiB + 5 bytes have come.

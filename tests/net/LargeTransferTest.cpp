@@ -1,6 +1,8 @@
 // More than 4 GiB through one read-until-close: counts and sizes are 64-bit.
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+
 #include <cstring>
 #include <vector>
 
@@ -62,14 +64,14 @@ TEST(LargeTransfer, MoreThanFourGiBUntilClose) {
       // Keep the period aligned: resend from where the block left off.
       if (static_cast<size_t>(r) != n) {
         const size_t rest = n - static_cast<size_t>(r);
-        LoopbackPeer::SendAll(fd, std::string(block.data() + r, rest));
+        SendAll(fd, std::string(block.data() + r, rest));
         sent += static_cast<int64_t>(rest);
       }
     }
   });
   TNetTCPClient client;
   client.Host = "127.0.0.1";
-  client.Port = peer.port();
+  client.Port = peer.Port();
   client.OpenConnection();
   int64_t maxWork = 0;
   client.OnWork = [&](TNetBaseComponent*, TWorkMode, int64_t count) { maxWork = count; };

@@ -13,14 +13,14 @@ namespace {
 struct ReplyPeer {
   explicit ReplyPeer(std::string bytes)
       : peer([bytes](int fd) {
-          LoopbackPeer::SendAll(fd, bytes);
+          SendAll(fd, bytes);
           while (true) {
-            std::string line = LoopbackPeer::ReadLine(fd);
+            std::string line = ReceiveLine(fd, kNoLimitMs);
             if (line.empty() || line == "done\r\n") break;
           }
         }) {
     client.Host = "127.0.0.1";
-    client.Port = peer.port();
+    client.Port = peer.Port();
     client.OpenConnection();
   }
   ~ReplyPeer() {

@@ -1,12 +1,19 @@
-// SOCKS settings: defaults, copying, and how a socket I/O handler takes a
-// settings object (referenced when it has an owner, copied when it has none).
+// SOCKS settings: defaults, copying, how a socket I/O handler takes a
+// settings object (referenced when it has an owner, copied when it has none),
+// and how a client is set up for a proxy.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "NetExceptions.h"
 #include "NetIOHandler.h"
 #include "NetSocksInfo.h"
+#include "NetTCPClient.h"
+#include "ScriptedServer.h"
+#include "ScriptedSocks.h"
 
 namespace {
 
@@ -158,4 +165,42 @@ TEST(SocksSettings, ReplacingTheReferenceForgetsTheOldObject) {
   handler->SetSocksInfo(nullptr);
   handler.reset();
   EXPECT_EQ(third->IOHandler(), nullptr);
+}
+
+// A client set up for a proxy keeps the settings on a handler of its own
+// across sessions; a second set-up reuses that handler; an open connection
+// refuses the set-up.
+TEST(SocksSettings, ClientThroughAProxyForEverySession) {
+  ScriptedSocksProxy proxy;
+  ScriptedServer destination(Script().Send("hello\r\n").ReadUntilEof());
+  TNetTCPClient client;
+  client.Host = "127.0.0.1";
+  client.Port = destination.Port();
+  std::vector<std::string> statuses;
+  client.OnStatus = [&](TNetBaseComponent*, TNetStatus, const std::string& text) { statuses.push_back(text); };
+
+  TNetSocksSettings settings;
+  settings.Version = svSocks4;
+  settings.Host = "127.0.0.1";
+  settings.Port = 1;  // replaced by the second set-up
+  TNetSocksInfo& socks = client.UseSocksProxy(settings);
+  TNetIOHandler* handler = client.IOHandler();
+  ASSERT_NE(handler, nullptr);
+  settings.Version = svSocks5;
+  settings.Port = proxy.Port();
+  EXPECT_EQ(&client.UseSocksProxy(settings), &socks);
+  EXPECT_EQ(client.IOHandler(), handler);
+  EXPECT_EQ(client.ComponentCount(), 1u);
+  EXPECT_EQ(socks.Version, svSocks5);
+
+  for (int session = 0; session < 2; ++session) {
+    client.OpenConnection();
+    EXPECT_EQ(client.ReadLine(), "hello");
+    EXPECT_THROW(client.UseSocksProxy(settings), ENetAlreadyConnected);
+    client.CloseConnection();
+    EXPECT_EQ(client.IOHandler(), handler);
+  }
+  ASSERT_EQ(proxy.Requests().size(), 2u);
+  EXPECT_EQ(proxy.Requests()[1].Port, destination.Port());
+  EXPECT_NE(std::find(statuses.begin(), statuses.end(), "Connecting to 127.0.0.1."), statuses.end());
 }

@@ -89,13 +89,13 @@ class SlicedWait : public TStackFixture {
  protected:
   void SetUp() override {
     int32_t port = 0;
-    TFd listening = Listener(Stack(), port);
+    UniqueFd listening = Listener(Stack(), port);
     FHandle.OpenSocket();
     FHandle.SetRemote("127.0.0.1", port);
     ASSERT_EQ(FHandle.ConnectPeer(), 0);
     std::string ip;
     int32_t peerPort;
-    FPeer = TFd(Stack().SockAccept(listening.Get(), ip, peerPort));
+    FPeer = UniqueFd(Stack().SockAccept(listening.Get(), ip, peerPort));
   }
   // Sends one byte to the handle after Ms milliseconds, from another thread.
   std::thread SendLater(int Ms) {
@@ -105,7 +105,7 @@ class SlicedWait : public TStackFixture {
     });
   }
   TNetSocketHandle FHandle;
-  TFd FPeer;
+  UniqueFd FPeer;
 };
 
 }  // namespace

@@ -1,8 +1,8 @@
 // Helpers of the socket layer's tests: keeping the stack alive, and loopback
-// socket pairs made through the stack itself.
+// socket pairs made through the stack itself (the descriptors are held and
+// closed by the test support's UniqueFd; a port that refuses is its
+// FindFreePort).
 #pragma once
-
-#include <unistd.h>
 
 #include <chrono>
 #include <memory>
@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "LoopbackSocket.h"
 #include "NetComponent.h"
 #include "NetStack.h"
 
@@ -20,34 +21,9 @@ class TStackFixture : public ::testing::Test {
   std::unique_ptr<TNetComponent> FKeeper = std::make_unique<TNetComponent>();
 };
 
-// A descriptor closed when it goes out of scope.
-class TFd {
- public:
-  explicit TFd(int Fd = -1) : FFd(Fd) {}
-  ~TFd() { Reset(); }
-  TFd(TFd&& Other) noexcept : FFd(Other.Release()) {}
-  TFd& operator=(TFd&& Other) noexcept {
-    Reset(Other.Release());
-    return *this;
-  }
-  int Get() const { return FFd; }
-  int Release() {
-    int fd = FFd;
-    FFd = -1;
-    return fd;
-  }
-  void Reset(int Fd = -1) {
-    if (FFd >= 0) ::close(FFd);
-    FFd = Fd;
-  }
-
- private:
-  int FFd;
-};
-
 // A listening socket on 127.0.0.1 with a port the system chose.
-inline TFd Listener(TNetStack& Stack, int32_t& Port, int Backlog = 8) {
-  TFd s(Stack.NewSocket(Id_SOCK_STREAM, 0));
+inline UniqueFd Listener(TNetStack& Stack, int32_t& Port, int Backlog = 8) {
+  UniqueFd s(Stack.NewSocket(Id_SOCK_STREAM, 0));
   Stack.CheckSocketResult(Stack.SockBind(s.Get(), Id_PF_INET4, "127.0.0.1", 0));
   Stack.CheckSocketResult(Stack.SockListen(s.Get(), Backlog));
   int32_t family;
@@ -58,31 +34,21 @@ inline TFd Listener(TNetStack& Stack, int32_t& Port, int Backlog = 8) {
 
 // A connected pair: Client and the accepted Server end.
 struct TLoopbackPair {
-  TFd Client;
-  TFd Server;
+  UniqueFd Client;
+  UniqueFd Server;
 };
 
 inline TLoopbackPair ConnectedPair(TNetStack& Stack) {
   int32_t port = 0;
-  TFd listening = Listener(Stack, port);
+  UniqueFd listening = Listener(Stack, port);
   TLoopbackPair pair;
-  pair.Client = TFd(Stack.NewSocket(Id_SOCK_STREAM, 0));
+  pair.Client = UniqueFd(Stack.NewSocket(Id_SOCK_STREAM, 0));
   Stack.CheckSocketResult(Stack.SockConnect(pair.Client.Get(), Id_PF_INET4, "127.0.0.1", port));
   std::string ip;
   int32_t peerPort;
-  pair.Server = TFd(Stack.SockAccept(listening.Get(), ip, peerPort));
+  pair.Server = UniqueFd(Stack.SockAccept(listening.Get(), ip, peerPort));
   Stack.CheckSocketResult(pair.Server.Get());
   return pair;
-}
-
-// A loopback port with nothing listening on it (bound, then closed).
-inline int32_t ClosedPort(TNetStack& Stack) {
-  TFd s(Stack.NewSocket(Id_SOCK_STREAM, 0));
-  Stack.CheckSocketResult(Stack.SockBind(s.Get(), Id_PF_INET4, "127.0.0.1", 0));
-  int32_t family, port;
-  std::string ip;
-  Stack.SockLocalName(s.Get(), family, port, ip);
-  return port;
 }
 
 inline int64_t MillisSince(std::chrono::steady_clock::time_point Start) {

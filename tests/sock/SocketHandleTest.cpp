@@ -22,7 +22,7 @@ int32_t BoundPort(TNetStack& Stack, int Fd) {
 // no connect elsewhere grabs a port the test has just set free.
 struct TBlockedPorts {
   int32_t Base = 0;
-  std::vector<TFd> Holders;
+  std::vector<UniqueFd> Holders;
   void Free(int32_t Port) { Holders[static_cast<size_t>(Port - Base)].Reset(); }
 };
 
@@ -32,7 +32,7 @@ TBlockedPorts BlockThreePorts(TNetStack& Stack) {
     b.Base = base;
     bool ok = true;
     for (int32_t p = base; p < base + 3 && ok; ++p) {
-      TFd s(Stack.NewSocket(Id_SOCK_STREAM, 0));
+      UniqueFd s(Stack.NewSocket(Id_SOCK_STREAM, 0));
       ok = !Stack.CheckSocketResult(Stack.SockBind(s.Get(), Id_PF_INET4, "127.0.0.1", p), {10048});
       b.Holders.push_back(std::move(s));
     }
@@ -118,7 +118,7 @@ TEST_F(HandleBind, AnInvertedRangeIsRefusedWithoutBinding) {
 
 TEST_F(HandleBind, AFixedPortIgnoresTheRangeAndMayBeInUse) {
   TBlockedPorts ports = BlockThreePorts(Stack());
-  const int32_t fixedPort = ClosedPort(Stack());
+  const int32_t fixedPort = FindFreePort();
   auto h = OpenHandle();
   h->Port = fixedPort;
   h->ClientPortMin = ports.Base;
@@ -199,7 +199,7 @@ TEST_F(HandleConnect, AcceptTakesOverTheListeningHandle) {
 TEST_F(HandleConnect, AcceptOnAClosedListenerReturnsFalse) {
   int fds[2];
   ASSERT_EQ(::pipe(fds), 0);  // a descriptor that is no socket (10038)
-  TFd r(fds[0]), w(fds[1]);
+  UniqueFd r(fds[0]), w(fds[1]);
   auto handle = OpenHandle();
   handle->RemoteIP = "1.2.3.4";
   EXPECT_FALSE(handle->AcceptFrom(r.Get()));
@@ -212,12 +212,12 @@ TEST_F(HandleConnect, AcceptOnAClosedListenerReturnsFalse) {
 
 TEST_F(HandleConnect, ConnectResultsComeBackUnraised) {
   auto client = OpenHandle("");
-  client->SetRemote("127.0.0.1", ClosedPort(Stack()));
+  client->SetRemote("127.0.0.1", FindFreePort());
   EXPECT_EQ(client->ConnectPeer(), SocketError);
   EXPECT_EQ(Stack().SockLastError(), 10061);
 
   int32_t port = 0;
-  TFd listening = Listener(Stack(), port);
+  UniqueFd listening = Listener(Stack(), port);
   auto cancellable = OpenHandle("");
   cancellable->SetRemote("127.0.0.1", port);
   TNetCancelSignal cancel;
@@ -233,7 +233,7 @@ using HandleState = TStackFixture;
 
 TEST_F(HandleState, ReleaseClearAndReopen) {
   int32_t port = 0;
-  TFd listening = Listener(Stack(), port);
+  UniqueFd listening = Listener(Stack(), port);
   auto h = OpenHandle("");
   h->SetRemote("127.0.0.1", port);
   h->ClientPortMin = 7000;
@@ -241,7 +241,7 @@ TEST_F(HandleState, ReleaseClearAndReopen) {
   ASSERT_EQ(h->ConnectPeer(), 0);
   std::string ip;
   int32_t peerPort;
-  TFd server(Stack().SockAccept(listening.Get(), ip, peerPort));
+  UniqueFd server(Stack().SockAccept(listening.Get(), ip, peerPort));
 
   // Reopening releases the old socket: the peer sees the end of the stream.
   h->OpenSocket();
@@ -272,13 +272,13 @@ TEST_F(HandleState, ReleaseClearAndReopen) {
 
 TEST_F(HandleState, DestroyingAHandleReleasesItsSocket) {
   int32_t port = 0;
-  TFd listening = Listener(Stack(), port);
+  UniqueFd listening = Listener(Stack(), port);
   auto h = OpenHandle("");
   h->SetRemote("127.0.0.1", port);
   ASSERT_EQ(h->ConnectPeer(), 0);
   std::string ip;
   int32_t peerPort;
-  TFd server(Stack().SockAccept(listening.Get(), ip, peerPort));
+  UniqueFd server(Stack().SockAccept(listening.Get(), ip, peerPort));
   h.reset();
   char c;
   EXPECT_EQ(Stack().SockRecv(server.Get(), &c, 1, 0), 0);

@@ -159,8 +159,8 @@ TEST_F(Select, DescriptorsAboveTheFixedSetRangeWaitCorrectly) {
   }
   TLoopbackPair a = ConnectedPair(Stack());
   TLoopbackPair b = ConnectedPair(Stack());
-  TFd highA(::dup2(a.Server.Get(), 1500));
-  TFd highB(::dup2(b.Server.Get(), 3000));
+  UniqueFd highA(::dup2(a.Server.Get(), 1500));
+  UniqueFd highB(::dup2(b.Server.Get(), 3000));
   ASSERT_EQ(highA.Get(), 1500);
   ASSERT_EQ(highB.Get(), 3000);
 
@@ -197,12 +197,12 @@ using SendRecv = TStackFixture;
 
 TEST_F(SendRecv, DataAndAddressesTravel) {
   int32_t port = 0;
-  TFd listening = Listener(Stack(), port);
-  TFd client(Stack().NewSocket(Id_SOCK_STREAM, 0));
+  UniqueFd listening = Listener(Stack(), port);
+  UniqueFd client(Stack().NewSocket(Id_SOCK_STREAM, 0));
   ASSERT_EQ(Stack().SockConnect(client.Get(), Id_PF_INET4, "127.0.0.1", port), 0);
   std::string fromIP;
   int32_t fromPort = 0;
-  TFd server(Stack().SockAccept(listening.Get(), fromIP, fromPort));
+  UniqueFd server(Stack().SockAccept(listening.Get(), fromIP, fromPort));
   EXPECT_EQ(fromIP, "127.0.0.1");
   int32_t family, clientPort;
   std::string clientIP;
@@ -227,8 +227,8 @@ TEST_F(SendRecv, DataAndAddressesTravel) {
 }
 
 TEST_F(SendRecv, DatagramsCarryTheSendersAddress) {
-  TFd a(Stack().NewSocket(SOCK_DGRAM, 0));
-  TFd b(Stack().NewSocket(SOCK_DGRAM, 0));
+  UniqueFd a(Stack().NewSocket(SOCK_DGRAM, 0));
+  UniqueFd b(Stack().NewSocket(SOCK_DGRAM, 0));
   Stack().CheckSocketResult(Stack().SockBind(b.Get(), Id_PF_INET4, "127.0.0.1", 0));
   Stack().CheckSocketResult(Stack().SockBind(a.Get(), Id_PF_INET4, "127.0.0.1", 0));
   int32_t family, portA, portB;
@@ -329,8 +329,8 @@ namespace {
 
 // A listener whose accept queue is full: a further connect stays pending.
 struct TStalledListener {
-  TFd Listening;
-  std::vector<TFd> Fillers;
+  UniqueFd Listening;
+  std::vector<UniqueFd> Fillers;
   int32_t Port = 0;
 };
 
@@ -338,7 +338,7 @@ TStalledListener StalledListener(TNetStack& Stack) {
   TStalledListener s;
   s.Listening = Listener(Stack, s.Port, 0);
   for (int i = 0; i < 4; ++i) {
-    TFd c(Stack.NewSocket(Id_SOCK_STREAM, 0));
+    UniqueFd c(Stack.NewSocket(Id_SOCK_STREAM, 0));
     ::fcntl(c.Get(), F_SETFL, O_NONBLOCK);
     Stack.SockConnect(c.Get(), Id_PF_INET4, "127.0.0.1", s.Port);
     s.Fillers.push_back(std::move(c));
@@ -352,14 +352,14 @@ using CancellableConnect = TStackFixture;
 
 TEST_F(CancellableConnect, ConnectsAndRestoresBlockingMode) {
   int32_t port = 0;
-  TFd listening = Listener(Stack(), port);
-  TFd s(Stack().NewSocket(Id_SOCK_STREAM, 0));
+  UniqueFd listening = Listener(Stack(), port);
+  UniqueFd s(Stack().NewSocket(Id_SOCK_STREAM, 0));
   TNetCancelSignal cancel;
   EXPECT_EQ(Stack().SockConnectCancellable(s.Get(), Id_PF_INET4, "127.0.0.1", port, cancel), 0);
   EXPECT_EQ(::fcntl(s.Get(), F_GETFL) & O_NONBLOCK, 0);
 
-  TFd refused(Stack().NewSocket(Id_SOCK_STREAM, 0));
-  EXPECT_EQ(Stack().SockConnectCancellable(refused.Get(), Id_PF_INET4, "127.0.0.1", ClosedPort(Stack()), cancel),
+  UniqueFd refused(Stack().NewSocket(Id_SOCK_STREAM, 0));
+  EXPECT_EQ(Stack().SockConnectCancellable(refused.Get(), Id_PF_INET4, "127.0.0.1", FindFreePort(), cancel),
             SocketError);
   EXPECT_EQ(Stack().SockLastError(), 10061);
   EXPECT_EQ(::fcntl(refused.Get(), F_GETFL) & O_NONBLOCK, 0);
@@ -367,7 +367,7 @@ TEST_F(CancellableConnect, ConnectsAndRestoresBlockingMode) {
 
 TEST_F(CancellableConnect, APendingConnectEndsAtOnceWhenCancelled) {
   TStalledListener stalled = StalledListener(Stack());
-  TFd s(Stack().NewSocket(Id_SOCK_STREAM, 0));
+  UniqueFd s(Stack().NewSocket(Id_SOCK_STREAM, 0));
   TNetCancelSignal cancel;
   int32_t rc = 0, code = 0;
   std::atomic<bool> done{false};
@@ -387,7 +387,7 @@ TEST_F(CancellableConnect, APendingConnectEndsAtOnceWhenCancelled) {
   EXPECT_TRUE(cancel.Cancelled());
 
   // Already cancelled: gives up before trying.
-  TFd again(Stack().NewSocket(Id_SOCK_STREAM, 0));
+  UniqueFd again(Stack().NewSocket(Id_SOCK_STREAM, 0));
   EXPECT_EQ(Stack().SockConnectCancellable(again.Get(), Id_PF_INET4, "127.0.0.1", stalled.Port, cancel),
             SocketError);
   EXPECT_EQ(Stack().SockLastError(), 10004);

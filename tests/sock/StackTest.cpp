@@ -42,8 +42,8 @@ TEST_F(StackErrors, EveryErrnoWithACounterpartMapsOntoATableCode) {
 }
 
 TEST_F(StackErrors, RefusedConnectRaisesTheNumberedError) {
-  const int32_t port = ClosedPort(Stack());
-  TFd s(Stack().NewSocket(Id_SOCK_STREAM, 0));
+  const int32_t port = FindFreePort();
+  UniqueFd s(Stack().NewSocket(Id_SOCK_STREAM, 0));
   const int32_t rc = Stack().SockConnect(s.Get(), Id_PF_INET4, "127.0.0.1", port);  // never raises
   ASSERT_EQ(rc, SocketError);
   try {
@@ -59,9 +59,9 @@ TEST_F(StackErrors, RefusedConnectRaisesTheNumberedError) {
 TEST_F(StackErrors, IgnoredCodesAreRecordedAndReported) {
   EXPECT_FALSE(Stack().CheckSocketResult(0));
   EXPECT_FALSE(Stack().CheckSocketResult(5, {10048}));
-  TFd s(Stack().NewSocket(Id_SOCK_STREAM, 0));
+  UniqueFd s(Stack().NewSocket(Id_SOCK_STREAM, 0));
   // A refused connect, with its code in the ignore list.
-  const int32_t rc = Stack().SockConnect(s.Get(), Id_PF_INET4, "127.0.0.1", ClosedPort(Stack()));
+  const int32_t rc = Stack().SockConnect(s.Get(), Id_PF_INET4, "127.0.0.1", FindFreePort());
   EXPECT_TRUE(Stack().CheckSocketResult(rc, {10048, 10061}));
   EXPECT_EQ(Stack().LastSocketError.load(), 10061);
   EXPECT_THROW(Stack().CheckSocketResult(rc, {10048}), ENetSocketError);
@@ -69,8 +69,8 @@ TEST_F(StackErrors, IgnoredCodesAreRecordedAndReported) {
 }
 
 TEST_F(StackErrors, LastErrorBelongsToTheThreadThatFailed) {
-  TFd s(Stack().NewSocket(Id_SOCK_STREAM, 0));
-  ASSERT_EQ(Stack().SockConnect(s.Get(), Id_PF_INET4, "127.0.0.1", ClosedPort(Stack())), SocketError);
+  UniqueFd s(Stack().NewSocket(Id_SOCK_STREAM, 0));
+  ASSERT_EQ(Stack().SockConnect(s.Get(), Id_PF_INET4, "127.0.0.1", FindFreePort()), SocketError);
   int32_t other = -1;
   std::thread t([&] {
     Stack().SockClose(-5);  // EBADF on this thread only
@@ -91,7 +91,7 @@ TEST_F(StackErrors, SocketCreationFailureHasItsOwnMessage) {
 }
 
 TEST_F(StackErrors, OtherBindErrorsKeepTheirCode) {
-  TFd s(Stack().NewSocket(Id_SOCK_STREAM, 0));
+  UniqueFd s(Stack().NewSocket(Id_SOCK_STREAM, 0));
   // 192.0.2.1 (a documentation network) is no address of this machine.
   try {
     Stack().CheckSocketResult(Stack().SockBind(s.Get(), Id_PF_INET4, "192.0.2.1", 0));

@@ -67,7 +67,7 @@ FtpSessionImpl::ControlEvent FtpSessionImpl::ReadControlDuringTransfer() {
 FtpSessionImpl::ControlEvent FtpSessionImpl::WatchControl(int ms) {
   if (Closed())
     return ControlEvent::Closed;
-  pollfd p[2] = {{FControl.Get(), POLLIN, 0}, {FServer.FStop.Fd(), POLLIN, 0}};
+  pollfd p[2] = {{FControl.Get(), POLLIN, 0}, {FServer.FListener.StopFd(), POLLIN, 0}};
   int rc = ::poll(p, 2, ms);
   if (rc > 0 && p[0].revents != 0)
     return ReadControlDuringTransfer();
@@ -122,7 +122,7 @@ bool FtpSessionImpl::OpenData(const FtpTransferOptions& options, const FtpReply&
       return e;
     Deadline deadline(FServer.FTimeoutMs);
     while (!Closed()) {
-      pollfd p[3] = {{FPasvListen.Get(), POLLIN, 0}, {FControl.Get(), POLLIN, 0}, {FServer.FStop.Fd(), POLLIN, 0}};
+      pollfd p[3] = {{FPasvListen.Get(), POLLIN, 0}, {FControl.Get(), POLLIN, 0}, {FServer.FListener.StopFd(), POLLIN, 0}};
       int rc = ::poll(p, 3, deadline.RemainingMs());
       if (rc < 0 && errno == EINTR)
         continue;
@@ -207,7 +207,7 @@ void FtpSessionImpl::Download(const FileEntry& file, int64_t start, const FtpTra
       chunkDone = 0;
       position += count;
     }
-    pollfd p[3] = {{FControl.Get(), POLLIN, 0}, {FData.Get(), POLLOUT, 0}, {FServer.FStop.Fd(), POLLIN, 0}};
+    pollfd p[3] = {{FControl.Get(), POLLIN, 0}, {FData.Get(), POLLOUT, 0}, {FServer.FListener.StopFd(), POLLIN, 0}};
     int rc = ::poll(p, 3, FServer.FTimeoutMs);
     if (rc < 0 && errno == EINTR)
       continue;
@@ -263,7 +263,7 @@ FtpUpload FtpSessionImpl::Upload(const std::string& command, const std::string& 
     end = End::Abort;
   std::string buffer(65536, '\0');
   while (end == End::Complete) {
-    pollfd p[3] = {{FControl.Get(), POLLIN, 0}, {FData.Get(), POLLIN, 0}, {FServer.FStop.Fd(), POLLIN, 0}};
+    pollfd p[3] = {{FControl.Get(), POLLIN, 0}, {FData.Get(), POLLIN, 0}, {FServer.FListener.StopFd(), POLLIN, 0}};
     int rc = ::poll(p, 3, FServer.FTimeoutMs);
     if (rc < 0 && errno == EINTR)
       continue;

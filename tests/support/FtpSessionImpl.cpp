@@ -55,7 +55,7 @@ bool FtpSessionImpl::ReadCommand(std::string& line) {
     if (FPending.size() > MaxLineLength)
       throw std::runtime_error("control line longer than " + std::to_string(MaxLineLength) + " bytes");
     // No time limit: a client may stay idle as long as the test needs.
-    if (!WaitReadable(FControl.Get(), -1, FServer.FStop.Fd()))
+    if (!WaitReadable(FControl.Get(), -1, FServer.FListener.StopFd()))
       return false;  // stopped
     std::string chunk;
     try {
@@ -126,7 +126,7 @@ void FtpSessionImpl::SendReply(const FtpReply& reply) {
     globalDelay = FServer.FByteDelayMs;
   }
   if (reply.DelayMs > 0) {
-    pollfd p{FServer.FStop.Fd(), POLLIN, 0};
+    pollfd p{FServer.FListener.StopFd(), POLLIN, 0};
     if (::poll(&p, 1, reply.DelayMs) > 0)
       throw FtpSessionStopped{};
   }
@@ -136,9 +136,9 @@ void FtpSessionImpl::SendReply(const FtpReply& reply) {
     wire.resize(reply.CutAfterBytes);
   int byteDelay = reply.ByteDelayMs >= 0 ? reply.ByteDelayMs : globalDelay;
   auto send = [&](std::string_view bytes) {
-    if (SendAllWithin(FControl.Get(), bytes, FServer.FTimeoutMs, FServer.FStop.Fd()))
+    if (SendAllWithin(FControl.Get(), bytes, FServer.FTimeoutMs, FServer.FListener.StopFd()))
       return;
-    if (FServer.FStop.IsSignaled())
+    if (FServer.FListener.Stopping())
       throw FtpSessionStopped{};
     throw std::runtime_error("the client read no reply for " + std::to_string(FServer.FTimeoutMs) + " ms");
   };
@@ -148,7 +148,7 @@ void FtpSessionImpl::SendReply(const FtpReply& reply) {
     } else {
       for (char c : wire) {
         send(std::string_view(&c, 1));
-        pollfd p{FServer.FStop.Fd(), POLLIN, 0};
+        pollfd p{FServer.FListener.StopFd(), POLLIN, 0};
         if (byteDelay > 0 && ::poll(&p, 1, byteDelay) > 0)
           throw FtpSessionStopped{};
       }

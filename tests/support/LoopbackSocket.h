@@ -43,6 +43,9 @@ private:
   UniqueFd FEvent;
 };
 
+// The time-out of a helper below that waits as long as it takes.
+constexpr int kNoLimitMs = -1;
+
 // Remaining time towards a fixed point; negative milliseconds mean "no limit".
 class Deadline {
 public:
@@ -96,7 +99,8 @@ std::string ReceiveAll(int fd, int timeoutMs = 5000);
 // Makes close() send RST instead of FIN.
 void SetLingerZero(int fd);
 // Asks the kernel for a free port on 127.0.0.1. The port is free only at that
-// moment: a launcher that uses it must retry when its bind fails.
+// moment: a launcher that uses it must retry when its bind fails. Tests use
+// it as a port that refuses connections, since nothing listens there.
 int FindFreePort();
 
 // "127,0,0,1,4,1" -> {"127.0.0.1", 1025}; throws on a malformed text.

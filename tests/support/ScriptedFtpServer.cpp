@@ -57,16 +57,15 @@ std::string ScriptedFtpServer::FileEntry::Slice(int64_t offset, size_t count) co
   return PatternBytes(Seed, offset, count);
 }
 
-ScriptedFtpServer::ScriptedFtpServer() : FListen(ListenTcp()) {
-  FPort = LocalPort(FListen.Get());
-  FAcceptThread = std::thread([this] { AcceptLoop(); });
+ScriptedFtpServer::ScriptedFtpServer() {
+  FListener.Start([this] { return Accept(); }, [this](const std::string& text) { AddError(text); });
 }
 
 ScriptedFtpServer::~ScriptedFtpServer() { Stop(); }
 
 std::string ScriptedFtpServer::Url(const std::string& path, const std::string& user,
                                    const std::string& password) const {
-  return "ftp://" + user + ":" + password + "@127.0.0.1:" + std::to_string(FPort) + path;
+  return "ftp://" + user + ":" + password + "@127.0.0.1:" + std::to_string(Port()) + path;
 }
 
 void ScriptedFtpServer::SetGreeting(FtpReply reply) {
@@ -224,17 +223,12 @@ void ScriptedFtpServer::AddError(const std::string& text) {
   FErrors.push_back(text);
 }
 
-void ScriptedFtpServer::AcceptLoop() {
-  AcceptUntilStopped(
-      FListen.Get(), FStop.Fd(),
-      [this](UniqueFd control) {
-        std::lock_guard lock(FMutex);
-        int index = static_cast<int>(FSessions.size());
-        FSessions.emplace_back();
-        FThreads.emplace_back([this, index, c = std::move(control)]() mutable { RunSession(index, std::move(c)); });
-        FChanged.notify_all();
-      },
-      [this](const std::string& text) { AddError(text); });
+PeerListener::Work ScriptedFtpServer::Accept() {
+  std::lock_guard lock(FMutex);
+  int index = static_cast<int>(FSessions.size());
+  FSessions.emplace_back();
+  FChanged.notify_all();
+  return [this, index](UniqueFd control) { RunSession(index, std::move(control)); };
 }
 
 void ScriptedFtpServer::RunSession(int index, UniqueFd control) {
@@ -249,17 +243,4 @@ void ScriptedFtpServer::RunSession(int index, UniqueFd control) {
   FChanged.notify_all();
 }
 
-void ScriptedFtpServer::Stop() {
-  {
-    std::lock_guard lock(FMutex);
-    if (FStopped)
-      return;
-    FStopped = true;
-  }
-  FStop.Signal();
-  if (FAcceptThread.joinable())
-    FAcceptThread.join();
-  for (std::thread& t : FThreads)
-    t.join();
-  FListen.Reset();
-}
+void ScriptedFtpServer::Stop() { FListener.Stop(); }

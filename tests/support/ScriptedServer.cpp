@@ -25,8 +25,8 @@ ScriptedConnection::ScriptedConnection(ScriptedServer& server, int index, Unique
 void ScriptedConnection::Send(std::string_view bytes) {
   if (!FFd)
     throw std::runtime_error("send after close");
-  if (!SendAllWithin(FFd.Get(), bytes, FServer.Timeout(), FServer.FStop.Fd())) {
-    if (FServer.FStop.IsSignaled())
+  if (!SendAllWithin(FFd.Get(), bytes, FServer.Timeout(), FServer.FListener.StopFd())) {
+    if (FServer.FListener.Stopping())
       throw ScriptStopped{};
     throw std::runtime_error("timed out sending " + std::to_string(bytes.size()) + " bytes");
   }
@@ -44,7 +44,7 @@ void ScriptedConnection::SendByteByByte(std::string_view bytes, int delayMs) {
 
 void ScriptedConnection::Sleep(int ms) {
   // Waits on the stop event so that Stop() never waits for a long pause.
-  pollfd p{FServer.FStop.Fd(), POLLIN, 0};
+  pollfd p{FServer.FListener.StopFd(), POLLIN, 0};
   if (::poll(&p, 1, ms) > 0)
     throw ScriptStopped{};
 }
@@ -52,8 +52,8 @@ void ScriptedConnection::Sleep(int ms) {
 bool ScriptedConnection::Fill() {
   if (!FFd)
     throw std::runtime_error("read after close");
-  if (!WaitReadable(FFd.Get(), FServer.Timeout(), FServer.FStop.Fd())) {
-    if (FServer.FStop.IsSignaled())
+  if (!WaitReadable(FFd.Get(), FServer.Timeout(), FServer.FListener.StopFd())) {
+    if (FServer.FListener.Stopping())
       throw ScriptStopped{};
     throw std::runtime_error("timed out waiting for data (have " + std::to_string(FPending.size()) +
                              " unread bytes: '" + FPending + "')");
@@ -162,7 +162,7 @@ void ScriptedConnection::RelayTo(UniqueFd target) {
   char buffer[65536];
   while (open[0] || open[1]) {
     pollfd p[3] = {{open[0] ? from[0] : -1, POLLIN, 0}, {open[1] ? from[1] : -1, POLLIN, 0},
-                   {FServer.FStop.Fd(), POLLIN, 0}};
+                   {FServer.FListener.StopFd(), POLLIN, 0}};
     if (::poll(p, 3, -1) < 0) {
       if (errno == EINTR)
         continue;
@@ -257,37 +257,29 @@ void Script::operator()(ScriptedConnection& connection) const {
 }
 
 ScriptedServer::ScriptedServer(Handler everyConnection)
-    : FHandlers{std::move(everyConnection)}, FSameForAll(true), FListen(ListenTcp()) {
-  FPort = LocalPort(FListen.Get());
-  FAcceptThread = std::thread([this] { AcceptLoop(); });
+    : FHandlers{std::move(everyConnection)}, FSameForAll(true) {
+  FListener.Start([this] { return Accept(); }, [this](const std::string& text) { AddError(text); });
 }
 
 ScriptedServer::ScriptedServer(std::vector<Handler> perConnection)
-    : FHandlers(std::move(perConnection)), FSameForAll(false), FListen(ListenTcp()) {
-  FPort = LocalPort(FListen.Get());
-  FAcceptThread = std::thread([this] { AcceptLoop(); });
+    : FHandlers(std::move(perConnection)), FSameForAll(false) {
+  FListener.Start([this] { return Accept(); }, [this](const std::string& text) { AddError(text); });
 }
 
 ScriptedServer::~ScriptedServer() { Stop(); }
 
-void ScriptedServer::AcceptLoop() {
-  AcceptUntilStopped(
-      FListen.Get(), FStop.Fd(),
-      [this](UniqueFd fd) {
-        std::lock_guard lock(FMutex);
-        int index = static_cast<int>(FRecords.size());
-        FRecords.push_back(std::make_shared<ScriptedConnection::Record>());
-        if (!FSameForAll && index >= static_cast<int>(FHandlers.size())) {
-          FErrors.push_back("connection " + std::to_string(index) + ": not expected (only " +
-                            std::to_string(FHandlers.size()) + " scripted)");
-          FChanged.notify_all();
-          return;  // fd closes here
-        }
-        ++FRunning;
-        FThreads.emplace_back([this, index, f = std::move(fd)]() mutable { RunConnection(index, std::move(f)); });
-        FChanged.notify_all();
-      },
-      [this](const std::string& text) { AddError(text); });
+PeerListener::Work ScriptedServer::Accept() {
+  std::lock_guard lock(FMutex);
+  int index = static_cast<int>(FRecords.size());
+  FRecords.push_back(std::make_shared<ScriptedConnection::Record>());
+  FChanged.notify_all();
+  if (!FSameForAll && index >= static_cast<int>(FHandlers.size())) {
+    FErrors.push_back("connection " + std::to_string(index) + ": not expected (only " +
+                      std::to_string(FHandlers.size()) + " scripted)");
+    return {};
+  }
+  ++FRunning;
+  return [this, index](UniqueFd fd) { RunConnection(index, std::move(fd)); };
 }
 
 void ScriptedServer::RunConnection(int index, UniqueFd fd) {
@@ -329,21 +321,7 @@ bool ScriptedServer::WaitDone(int timeoutMs) {
   return FChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return FRunning == 0; });
 }
 
-void ScriptedServer::Stop() {
-  {
-    std::lock_guard lock(FMutex);
-    if (FStopped)
-      return;
-    FStopped = true;
-  }
-  FStop.Signal();
-  if (FAcceptThread.joinable())
-    FAcceptThread.join();
-  // The accept thread is gone, so the thread list no longer changes.
-  for (std::thread& t : FThreads)
-    t.join();
-  FListen.Reset();
-}
+void ScriptedServer::Stop() { FListener.Stop(); }
 
 int ScriptedServer::ConnectionCount() const {
   std::lock_guard lock(FMutex);

@@ -13,6 +13,7 @@
 #pragma once
 
 #include "LoopbackSocket.h"
+#include "PeerListener.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -108,7 +109,7 @@ public:
   ScriptedServer& operator=(const ScriptedServer&) = delete;
 
   std::string Host() const { return "127.0.0.1"; }
-  int Port() const { return FPort; }
+  int Port() const { return FListener.Port(); }
   // Limit for each read step (default 10000 ms); set it before clients connect.
   void SetTimeout(int ms) { FTimeoutMs = ms; }
   int Timeout() const { return FTimeoutMs; }
@@ -129,23 +130,18 @@ public:
 
 private:
   friend class ScriptedConnection;
-  void AcceptLoop();
+  PeerListener::Work Accept();
   void RunConnection(int index, UniqueFd fd);
   void AddError(const std::string& text);
   std::shared_ptr<ScriptedConnection::Record> RecordAt(int index) const;
 
   std::vector<Handler> FHandlers;
   bool FSameForAll;
-  UniqueFd FListen;
-  int FPort = 0;
   std::atomic<int> FTimeoutMs{10000};
-  WakeEvent FStop;
   mutable std::mutex FMutex;
   std::condition_variable FChanged;
   std::vector<std::shared_ptr<ScriptedConnection::Record>> FRecords;
   std::vector<std::string> FErrors;
-  std::vector<std::thread> FThreads;
   int FRunning = 0;
-  bool FStopped = false;
-  std::thread FAcceptThread;
+  PeerListener FListener;  // last: its threads use the members above
 };
