@@ -12,8 +12,8 @@
 namespace {
 
 // A listening socket on ::1 with a port the system chose.
-TFd ListenerV6(TNetStack& Stack, int32_t& Port) {
-  TFd s(Stack.NewSocket(Id_PF_INET6, Id_SOCK_STREAM, 0));
+UniqueFd ListenerV6(TNetStack& Stack, int32_t& Port) {
+  UniqueFd s(Stack.NewSocket(Id_PF_INET6, Id_SOCK_STREAM, 0));
   Stack.CheckSocketResult(Stack.SockBind(s.Get(), Id_PF_INET6, "::1", 0));
   Stack.CheckSocketResult(Stack.SockListen(s.Get(), 8));
   int32_t family;
@@ -26,12 +26,12 @@ TFd ListenerV6(TNetStack& Stack, int32_t& Port) {
 // further connect hang (the queue is full, so the handshakes go unanswered):
 // a peer that never answers, without leaving the machine.
 struct THangingPeer {
-  TFd Listening;
-  TFd Filler;
+  UniqueFd Listening;
+  UniqueFd Filler;
   int32_t Port = 0;
   explicit THangingPeer(TNetStack& Stack) {
     Listening = Listener(Stack, Port, 0);
-    Filler = TFd(Stack.NewSocket(Id_SOCK_STREAM, 0));
+    Filler = UniqueFd(Stack.NewSocket(Id_SOCK_STREAM, 0));
     Stack.CheckSocketResult(Stack.SockConnect(Filler.Get(), Id_PF_INET4, "127.0.0.1", Port));
   }
 };
@@ -120,12 +120,12 @@ using IPv6Sockets = TStackFixture;
 TEST_F(IPv6Sockets, BindConnectAcceptAndNamesOnTheLoopback) {
   SKIP_WITHOUT_IPV6_LOOPBACK();
   int32_t port = 0;
-  TFd listening = ListenerV6(Stack(), port);
-  TFd client(Stack().NewSocket(Id_PF_INET6, Id_SOCK_STREAM, 0));
+  UniqueFd listening = ListenerV6(Stack(), port);
+  UniqueFd client(Stack().NewSocket(Id_PF_INET6, Id_SOCK_STREAM, 0));
   ASSERT_EQ(Stack().SockConnect(client.Get(), Id_PF_INET6, "::1", port), 0);
   std::string ip;
   int32_t peerPort = 0;
-  TFd server(Stack().SockAccept(listening.Get(), ip, peerPort));
+  UniqueFd server(Stack().SockAccept(listening.Get(), ip, peerPort));
   ASSERT_NE(server.Get(), InvalidSocket);
   EXPECT_EQ(ip, "::1");
 
@@ -146,7 +146,7 @@ TEST_F(IPv6Sockets, BindConnectAcceptAndNamesOnTheLoopback) {
 TEST_F(IPv6Sockets, HandleBindsAndConnectsInItsFamily) {
   SKIP_WITHOUT_IPV6_LOOPBACK();
   int32_t port = 0;
-  TFd listening = ListenerV6(Stack(), port);
+  UniqueFd listening = ListenerV6(Stack(), port);
   TNetSocketHandle handle;
   handle.OpenSocket(Id_SOCK_STREAM, 0, Id_PF_INET6);
   EXPECT_EQ(handle.Family, Id_PF_INET6);
@@ -166,8 +166,8 @@ using StaggeredConnect = TStackFixture;
 // when a later one would answer too.
 TEST_F(StaggeredConnect, TheFirstAddressThatAnswersWins) {
   int32_t first = 0, second = 0;
-  TFd a = Listener(Stack(), first);
-  TFd b = Listener(Stack(), second);
+  UniqueFd a = Listener(Stack(), first);
+  UniqueFd b = Listener(Stack(), second);
   auto h0 = Candidate("127.0.0.1", first);
   auto h1 = Candidate("127.0.0.1", second);
   size_t winner = 99;
@@ -180,9 +180,9 @@ TEST_F(StaggeredConnect, TheFirstAddressThatAnswersWins) {
 // after the attempt delay, and the time-out-less wait ends with the winner.
 TEST_F(StaggeredConnect, ARefusedAddressGivesWayAtOnceAnUnansweredOneAfterTheDelay) {
   int32_t port = 0;
-  TFd good = Listener(Stack(), port);
+  UniqueFd good = Listener(Stack(), port);
   {
-    auto refused = Candidate("127.0.0.1", ClosedPort(Stack()));
+    auto refused = Candidate("127.0.0.1", FindFreePort());
     auto h1 = Candidate("127.0.0.1", port);
     size_t winner = 99;
     const auto start = std::chrono::steady_clock::now();
@@ -205,8 +205,8 @@ TEST_F(StaggeredConnect, ARefusedAddressGivesWayAtOnceAnUnansweredOneAfterTheDel
 }
 
 TEST_F(StaggeredConnect, AllRefusedGivesTheLastError) {
-  auto h0 = Candidate("127.0.0.1", ClosedPort(Stack()));
-  auto h1 = Candidate("127.0.0.1", ClosedPort(Stack()));
+  auto h0 = Candidate("127.0.0.1", FindFreePort());
+  auto h1 = Candidate("127.0.0.1", FindFreePort());
   size_t winner = 99;
   ASSERT_EQ(TNetSocketHandle::ConnectFirst({h0.get(), h1.get()}, ConnectAttemptDelay, nullptr, winner), SocketError);
   EXPECT_EQ(Stack().SockLastError(), 10061);
@@ -235,9 +235,9 @@ TEST_F(StaggeredConnect, ACancelEndsTheWait) {
 TEST_F(StaggeredConnect, FamiliesMix) {
   SKIP_WITHOUT_IPV6_LOOPBACK();
   int32_t port = 0;
-  TFd good = Listener(Stack(), port);
+  UniqueFd good = Listener(Stack(), port);
   int32_t v6port = 0;
-  { TFd gone = ListenerV6(Stack(), v6port); }  // closed again: refused
+  { UniqueFd gone = ListenerV6(Stack(), v6port); }  // closed again: refused
   auto h0 = Candidate("::1", v6port);
   auto h1 = Candidate("127.0.0.1", port);
   size_t winner = 99;
