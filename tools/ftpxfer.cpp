@@ -5,7 +5,8 @@
 // Options: --host H --port P --user U --password W (defaults 127.0.0.1, 21,
 // anonymous, empty; the host may be an IPv6 address, "::1" or "[::1]"),
 // --active (default passive), --ascii (default binary), --recv-buffer N,
-// --send-buffer N, --quiet, --format, --no-epsv.
+// --send-buffer N, --quiet, --format, --no-epsv; --help and --version print
+// and exit.
 // The session asks FEAT after the login (and OPTS UTF8 ON when the server
 // lists UTF8; names are passed through as they are either way) and tries
 // EPSV before PASV; --no-epsv keeps to PASV (and to PORT in active mode) over
@@ -41,6 +42,7 @@
 #include "ListingPrinter.h"
 #include "NetExceptions.h"
 #include "NetFTP.h"
+#include "RemessaVersion.h"
 
 namespace {
 
@@ -64,16 +66,21 @@ struct Options {
   std::vector<std::string> words;  // the command and its arguments
 };
 
+void PrintUsage(std::ostream& out) {
+  out << "usage: ftpxfer [--host H] [--port P] [--user U] [--password W] [--active] [--ascii]\n"
+      << "               [--recv-buffer N] [--send-buffer N] [--quiet] [--format] [--no-epsv]\n"
+      << "               [--socks4 | --socks4a | --socks5 HOST:PORT] [--socks-user U] [--socks-password W]\n"
+      << "               [--proxy-type KIND] [--proxy-host H] [--proxy-port P] [--proxy-user U]\n"
+      << "               [--proxy-password W] COMMAND [ARGS]\n"
+      << "commands: get REMOTE LOCAL [--resume] [--overwrite] | put LOCAL REMOTE [--append] |\n"
+      << "          list [DIR] | nlst [DIR] | size NAME | pwd | cd DIR | mkdir NAME | rmdir NAME |\n"
+      << "          delete NAME | raw \"COMMAND\" | parse-listing FILE\n"
+      << "       ftpxfer --help | --version\n";
+}
+
 [[noreturn]] void Usage(const std::string& problem) {
-  std::cerr << "ftpxfer: " << problem << "\n"
-            << "usage: ftpxfer [--host H] [--port P] [--user U] [--password W] [--active] [--ascii]\n"
-            << "               [--recv-buffer N] [--send-buffer N] [--quiet] [--format] [--no-epsv]\n"
-            << "               [--socks4 | --socks4a | --socks5 HOST:PORT] [--socks-user U] [--socks-password W]\n"
-            << "               [--proxy-type KIND] [--proxy-host H] [--proxy-port P] [--proxy-user U]\n"
-            << "               [--proxy-password W] COMMAND [ARGS]\n"
-            << "commands: get REMOTE LOCAL [--resume] [--overwrite] | put LOCAL REMOTE [--append] |\n"
-            << "          list [DIR] | nlst [DIR] | size NAME | pwd | cd DIR | mkdir NAME | rmdir NAME |\n"
-            << "          delete NAME | raw \"COMMAND\" | parse-listing FILE\n";
+  std::cerr << "ftpxfer: " << problem << "\n";
+  PrintUsage(std::cerr);
   std::exit(2);
 }
 
@@ -110,7 +117,13 @@ Options Parse(int argc, char** argv) {
   };
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
-    if (a == "--host") o.host = value(i);
+    if (a == "--help") {
+      PrintUsage(std::cout);
+      std::exit(0);
+    } else if (a == "--version") {
+      std::cout << "ftpxfer " << REMESSA_VERSION << "\n";
+      std::exit(0);
+    } else if (a == "--host") o.host = value(i);
     else if (a == "--port") o.port = number(i);
     else if (a == "--user") o.user = value(i);
     else if (a == "--password") o.password = value(i);

@@ -3,14 +3,17 @@
 #include <QLocale>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPushButton>
 #include <QStyle>
+#include <QStyleOptionButton>
 #include <algorithm>
 #include <climits>
 
 QFont WindowFont() {
   QFont Font;
-  // Narrow families first: the layouts were drawn for a narrow font.
-  Font.setFamilies({"MS Sans Serif", "Microsoft Sans Serif", "Liberation Sans", "DejaVu Sans Condensed", "DejaVu Sans"});
+  // The design's face is not found on Linux; asked for alone, its name gets
+  // fontconfig's substitute (DejaVu Sans), which is wider.
+  Font.setFamilies({"Liberation Sans", "Arial", "DejaVu Sans Condensed", "DejaVu Sans"});
   Font.setStyleHint(QFont::SansSerif);
   Font.setPixelSize(11);
   return Font;
@@ -18,11 +21,45 @@ QFont WindowFont() {
 
 QFont ListingFont() {
   QFont Font;
-  Font.setFamilies({"Courier", "Courier New", "Liberation Mono", "DejaVu Sans Mono"});
+  Font.setFamilies({"Liberation Mono", "Courier New", "DejaVu Sans Mono"});
   Font.setStyleHint(QFont::TypeWriter);
   Font.setFixedPitch(true);
   Font.setPixelSize(13);
   return Font;
+}
+
+int ListRowHeight(const QFont& AFont) { return std::max(13, QFontMetrics(AFont).height()); }
+
+namespace {
+
+QStyleOptionButton ButtonOption(const QAbstractButton* AButton) {
+  QStyleOptionButton Option;
+  Option.initFrom(AButton);
+  Option.text = AButton->text();
+  if (const auto* Push = qobject_cast<const QPushButton*>(AButton)) {
+    if (Push->isDefault()) Option.features |= QStyleOptionButton::DefaultButton;
+    if (Push->autoDefault()) Option.features |= QStyleOptionButton::AutoDefaultButton;
+    if (Push->isFlat()) Option.features |= QStyleOptionButton::Flat;
+  }
+  return Option;
+}
+
+}  // namespace
+
+QRect CaptionArea(const QAbstractButton* AButton) {
+  const QStyleOptionButton Option = ButtonOption(AButton);
+  const bool Push = qobject_cast<const QPushButton*>(AButton) != nullptr;
+  return AButton->style()->subElementRect(Push ? QStyle::SE_PushButtonContents : QStyle::SE_CheckBoxContents,
+                                          &Option, AButton);
+}
+
+QSize CaptionSize(const QAbstractButton* AButton) {
+  return AButton->fontMetrics().size(Qt::TextShowMnemonic, AButton->text());
+}
+
+void WidenToCaption(QAbstractButton* AButton) {
+  const int Missing = CaptionSize(AButton).width() - CaptionArea(AButton).width();
+  if (Missing > 0) AButton->resize(AButton->width() + Missing, AButton->height());
 }
 
 namespace {

@@ -14,12 +14,30 @@
 
 #include "displaytext.h"
 
+class QAbstractButton;
 class QPainter;
 
-// "MS Sans Serif" 8 pt (11 pixels at 96 dpi), or the nearest family there is.
+// The windows are drawn for "MS Sans Serif" 8 pt (11 pixels at 96 dpi) and
+// "Courier" 10 pt (13 pixels). Metric-compatible faces come first (Debian's
+// fonts-liberation2, which the package depends on): Liberation Sans has
+// Arial's widths, Liberation Mono those of Courier New. Other families only
+// stand in when those are missing; they are wider and clip.
 QFont WindowFont();
-// "Courier" 10 pt (13 pixels), or the nearest fixed-pitch family.
 QFont ListingFont();
+
+// Rows of an owner-drawn list: 13 pixels as designed, or the font's height
+// when that is more, so that descenders are not cut off.
+int ListRowHeight(const QFont& AFont);
+
+// The rectangle, in the button's own coordinates, where the style draws the
+// caption of a push button or a check box, and the size of the caption
+// itself in the button's font (the "&" of an access key takes no room).
+QRect CaptionArea(const QAbstractButton* AButton);
+QSize CaptionSize(const QAbstractButton* AButton);
+
+// Widens the button, keeping its left edge, when its caption is wider than
+// its caption area; designed widths that fit stay as they are.
+void WidenToCaption(QAbstractButton* AButton);
 
 // Date, time and decimal separators of the user's locale; '/', ':' and '.'
 // where the locale gives none that fits one character.

@@ -1,8 +1,10 @@
 #include "mainf.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -13,6 +15,7 @@
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QStandardItemModel>
+#include <QStyle>
 #include <algorithm>
 
 #include "NetExceptions.h"
@@ -20,6 +23,7 @@
 #include "appdialogs.h"
 #include "downloadplan.h"
 #include "inifile.h"
+#include "settingsplace.h"
 
 #ifndef FTP_DEFAULT_HOST
 #define FTP_DEFAULT_HOST "localhost"
@@ -39,7 +43,6 @@ constexpr int CommandPanelHeight = 40;
 constexpr int HeaderHeight = 17;
 constexpr int SplitterHeight = 3;
 constexpr int StatusBarHeight = 19;
-constexpr int RowHeight = 13;
 constexpr int MinPaneHeight = 30;  // neither list is dragged smaller
 
 struct TSection {
@@ -51,6 +54,11 @@ constexpr TSection Sections[ListingColumnCount] = {{"Name", 150},     {"Size", 1
                                                    {"Permisions", 50}};
 // Every section but the last keeps at least this width.
 constexpr int SectionMinimum = 10;
+// The "Modified" section and the widest text of its column ("mm/dd/yyyy hh:mm").
+constexpr int ModifiedSection = 3;
+constexpr const char* ModifiedSample = "12/31/2000 23:59";
+// Room between the "Current directory is:" caption and the field after it.
+constexpr int CaptionGap = 4;
 
 template <class T>
 T* Place(T* AControl, const char* AName, int ALeft, int ATop, int AWidth, int AHeight) {
@@ -107,6 +115,9 @@ TMainForm::TMainForm(QWidget* AParent) : QDialog(AParent) {
   QWidget::setTabOrder(BackButton, AbortButton);
   QWidget::setTabOrder(AbortButton, DirectoryListBox);
   QWidget::setTabOrder(DirectoryListBox, DebugListBox);
+
+  // Captions drawn in a wider face than the design's widen their buttons.
+  for (QAbstractButton* Button : findChildren<QAbstractButton*>()) WidenToCaption(Button);
 
   ConnectHandlers();
   ArrangeControls();
@@ -197,6 +208,8 @@ void TMainForm::CreatePanel1() {
   UserIDEdit = Place(new QLineEdit(QStringLiteral(FTP_DEFAULT_USER), Panel1), "UserIDEdit", 8, 64, 113, 21);
   PasswordEdit = Place(new QLineEdit(QStringLiteral("#7204kq63*"), Panel1), "PasswordEdit", 128, 64, 113, 21);
   PasswordEdit->setEchoMode(QLineEdit::Password);
+  // "*" for each character, whatever the style would show.
+  PasswordEdit->setStyleSheet(QStringLiteral("QLineEdit { lineedit-password-character: 42; }"));
   TraceCheckBox = Place(new QCheckBox(QStringLiteral("Connection trace"), Panel1), "TraceCheckBox", 248, 64, 113, 17);
   TraceCheckBox->setChecked(true);
   arquivo = Place(new QLineEdit(Panel1), "arquivo", 464, 8, 217, 21);
@@ -212,6 +225,14 @@ void TMainForm::CreatePanel1() {
   CurrentDirEdit = Place(new QLineEdit(Panel3), "CurrentDirEdit", 96, 6, 193, 21);
   ChDirButton = NewButton(Panel3, "ChDirButton", QStringLiteral("Change directory"), 296, 4, 105, 25);
   CreateDirButton = NewButton(Panel3, "CreateDirButton", QStringLiteral("Make Dir"), 408, 4, 73, 25);
+  // The caption is painted at the panel's left; where the face is wider than
+  // the design's, the controls after it move right rather than cover it.
+  const int CaptionEnd =
+      Panel3->BevelSize() + Panel3->fontMetrics().horizontalAdvance(Panel3->Caption.trimmed()) + CaptionGap;
+  if (const int Shift = CaptionEnd - CurrentDirEdit->x(); Shift > 0)
+    for (QWidget* Control : {static_cast<QWidget*>(CurrentDirEdit), static_cast<QWidget*>(ChDirButton),
+                             static_cast<QWidget*>(CreateDirButton)})
+      Control->move(Control->x() + Shift, Control->y());
 }
 
 void TMainForm::CreateCommandPanel() {
@@ -240,7 +261,17 @@ void TMainForm::CreateListsAndStatus() {
   // The library has one minimum for all sections; the last one may shrink to
   // nothing, the others are held at SectionMinimum by EnforceSectionMinimum.
   HeaderControl1->setMinimumSectionSize(0);
-  for (int i = 0; i < ListingColumnCount; ++i) HeaderControl1->resizeSection(i, Sections[i].Width);
+  // A section is never narrower than its caption (with the style's margins),
+  // and the "Modified" one holds a whole date and time in the listing's face.
+  const int HeaderMargins = 2 * HeaderControl1->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, HeaderControl1);
+  for (int i = 0; i < ListingColumnCount; ++i) {
+    int Width = std::max(Sections[i].Width,
+                         HeaderControl1->fontMetrics().horizontalAdvance(QString::fromLatin1(Sections[i].Text)) +
+                             HeaderMargins);
+    if (i == ModifiedSection)
+      Width = std::max(Width, QFontMetrics(ListingFont()).horizontalAdvance(QString::fromLatin1(ModifiedSample)) + 4);
+    HeaderControl1->resizeSection(i, Width);
+  }
 
   DirectoryListBox = new QListWidget(this);
   DirectoryListBox->setObjectName(QStringLiteral("DirectoryListBox"));
@@ -248,8 +279,9 @@ void TMainForm::CreateListsAndStatus() {
   DirectoryListBox->setUniformItemSizes(true);
   DirectoryListBox->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   DirectoryListBox->setContextMenuPolicy(Qt::CustomContextMenu);
+  const int ListingRowHeight = ListRowHeight(ListingFont());
   DirectoryListBox->setItemDelegate(new TOwnerDrawDelegate(
-      DirectoryListBox, RowHeight, [this](TRowCanvas& ACanvas, int AIndex, const QRect& ARect, bool ASelected) {
+      DirectoryListBox, ListingRowHeight, [this](TRowCanvas& ACanvas, int AIndex, const QRect& ARect, bool ASelected) {
         DirectoryListBoxDrawItem(ACanvas, AIndex, ARect, ASelected);
       }));
 
@@ -260,8 +292,9 @@ void TMainForm::CreateListsAndStatus() {
   DebugListBox->setObjectName(QStringLiteral("DebugListBox"));
   DebugListBox->setUniformItemSizes(true);
   DebugListBox->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  const int TraceRowHeight = ListRowHeight(WindowFont());
   DebugListBox->setItemDelegate(new TOwnerDrawDelegate(
-      DebugListBox, RowHeight, [this](TRowCanvas& ACanvas, int AIndex, const QRect& ARect, bool ASelected) {
+      DebugListBox, TraceRowHeight, [this](TRowCanvas& ACanvas, int AIndex, const QRect& ARect, bool ASelected) {
         DebugListBoxDrawItem(ACanvas, AIndex, ARect, ASelected);
       }));
 
@@ -409,13 +442,21 @@ void TMainForm::ShowListingLines(const std::vector<std::string>& ALines) {
 }
 
 void TMainForm::SaveHostSetting(const QString& AValue, const QString& AKey) {
-  WriteIniString(QCoreApplication::applicationDirPath() + QStringLiteral("/FtpHost.ini"), "Server",
-                 ToNetText(AKey), ToNetText(AValue));
+  const QString Path = QString::fromLocal8Bit(SettingsFilePath());
+  // The settings folder of an installed program is made with its first
+  // setting; a folder that cannot be made fails as the write.
+  QDir().mkpath(QFileInfo(Path).absolutePath());
+  WriteIniString(Path, "Server", ToNetText(AKey), ToNetText(AValue));
 }
 
 bool TMainForm::ReadServerSwitch(const QString& AKey, bool ADefault) const {
-  const std::string Value = ReadIniString(QCoreApplication::applicationDirPath() + QStringLiteral("/FtpHost.ini"),
-                                          "Server", ToNetText(AKey), "");
+  std::string Path;
+  try {
+    Path = SettingsFilePath();
+  } catch (const std::runtime_error&) {
+    return ADefault;  // no place for settings: nothing was ever set
+  }
+  const std::string Value = ReadIniString(QString::fromLocal8Bit(Path), "Server", ToNetText(AKey), "");
   if (Value == "1") return true;
   if (Value == "0") return false;
   return ADefault;

@@ -134,10 +134,10 @@ class TMainForm : public QDialog {
   void SetCommandsEnabled(bool AEnabled);
   // Changes the remote folder (the text is passed on unchanged) and lists it.
   void ChangeDirAndList(const QString& AFolder);
-  // Writes AValue under [Server] AKey into FtpHost.ini beside the executable.
+  // Writes AValue under [Server] AKey into the settings file (settingsplace.h).
   void SaveHostSetting(const QString& AValue, const QString& AKey);
-  // A switch under [Server] in that file: "1" on, "0" off, anything else
-  // (or nothing) ADefault.
+  // A switch under [Server] in the settings file: "1" on, "0" off, anything
+  // else (or nothing) ADefault.
   bool ReadServerSwitch(const QString& AKey, bool ADefault) const;
   // Remote names and the server's texts on the wire: UTF-8 while the
   // session says so (the server listed UTF8), else the locale's encoding.

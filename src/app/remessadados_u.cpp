@@ -1,5 +1,6 @@
 #include "remessadados_u.h"
 
+#include <QAbstractButton>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -7,6 +8,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QWindow>
 #include <algorithm>
 
 #include "adLabelEdit.h"
@@ -41,7 +43,9 @@ void SetUpField(TadLabelEdit* AField, const char* AName, const QString& ACaption
   TadBoundLabel* Caption = AField->LabelDefs();
   Caption->SetCaption(ACaption);
   Caption->setFont(BoldWindowFont());
-  Caption->resize(ACaptionWidth, 13);
+  // The designed size, or more where the face needs it.
+  const QSize Text = Caption->sizeHint();
+  Caption->resize(std::max(ACaptionWidth, Text.width()), std::max(13, Text.height()));
   AField->SetBounds(8, ATop, 436, 21);
 }
 
@@ -51,7 +55,7 @@ Tf_remessadados::Tf_remessadados(QWidget* AParent) : QWidget(AParent) {
   setObjectName(QStringLiteral("f_remessadados"));
   setWindowTitle(QStringLiteral("REMESSA DADOS"));
   setFont(WindowFont());
-  resize(463, 259);
+  resize(OuterSize);
   if (const QScreen* Screen = QGuiApplication::primaryScreen())
     move(Screen->availableGeometry().center() - rect().center());
 
@@ -85,6 +89,8 @@ Tf_remessadados::Tf_remessadados(QWidget* AParent) : QWidget(AParent) {
   Button1 = NewButton(this, "Button1", QStringLiteral("Button1"), 304, 88, 75, 25);
   Button1->setFont(WindowFont());
   Button1->hide();
+
+  for (QAbstractButton* Button : findChildren<QAbstractButton*>()) WidenToCaption(Button);
 
   QWidget::setTabOrder(empresa, NOMEARQUIVO);
   QWidget::setTabOrder(NOMEARQUIVO, BitBtn2);
@@ -132,6 +138,26 @@ void Tf_remessadados::FreeClientWindow(TMainForm* AWindow) {
   const auto Found = std::find_if(FClientWindows.begin(), FClientWindows.end(),
                                   [AWindow](const std::unique_ptr<TMainForm>& AOwned) { return AOwned.get() == AWindow; });
   if (Found != FClientWindows.end()) FClientWindows.erase(Found);
+}
+
+void Tf_remessadados::FitOuterSize() {
+  const QWindow* Window = windowHandle();
+  const QMargins Frame = Window != nullptr ? Window->frameMargins() : QMargins();
+  if (FFrameFitted && Frame == FFittedFrame) return;
+  FFrameFitted = true;
+  FFittedFrame = Frame;
+  resize(OuterSize.width() - Frame.left() - Frame.right(), OuterSize.height() - Frame.top() - Frame.bottom());
+}
+
+void Tf_remessadados::showEvent(QShowEvent* AEvent) {
+  QWidget::showEvent(AEvent);
+  FitOuterSize();
+}
+
+void Tf_remessadados::moveEvent(QMoveEvent* AEvent) {
+  QWidget::moveEvent(AEvent);
+  // A window manager frames the window after it is shown, and moves it then.
+  if (isVisible()) FitOuterSize();
 }
 
 void Tf_remessadados::closeEvent(QCloseEvent* AEvent) {

@@ -5,6 +5,8 @@
 // it, show on this window's message label and progress bar.
 #pragma once
 
+#include <QMargins>
+#include <QSize>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -64,16 +66,28 @@ class Tf_remessadados : public QWidget {
   // the program leaves it unset.
   std::function<void(TMainForm* AWindow)> OnClientWindowCreated;
 
+  // The window's size as designed, frame included.
+  static constexpr QSize OuterSize{463, 259};
+
  signals:
   // The message label's new caption, whenever it is set.
   void MensagemChanged(const QString& AText);
 
  protected:
   void closeEvent(QCloseEvent* AEvent) override;
+  void showEvent(QShowEvent* AEvent) override;
+  void moveEvent(QMoveEvent* AEvent) override;
 
  private:
+  // Sizes the window so that it measures OuterSize with the frame that the
+  // window system gives it; again when that frame changes, not otherwise
+  // (the user may resize the window).
+  void FitOuterSize();
+
   // Download (true) or upload (false) of NOMEARQUIVO in the company's folder.
   void Transfer(QObject* ASender, bool ADownload);
 
   std::vector<std::unique_ptr<TMainForm>> FClientWindows;
+  bool FFrameFitted = false;
+  QMargins FFittedFrame;
 };

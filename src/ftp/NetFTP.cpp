@@ -4,6 +4,7 @@
 
 #include "NetExceptions.h"
 #include "NetFTPReplyRules.h"
+#include "NetScope.h"
 
 TNetFTP::TNetFTP(TNetBaseComponent* AOwner)
     : TNetTCPClient(AOwner),
@@ -28,45 +29,30 @@ void TNetFTP::CheckArgument(const std::string& AValue, const char* AWhat) const 
 }
 
 void TNetFTP::OpenSession(bool AAutoLogin, int32_t ATimeout) {
-  const std::string serverHost = Host;
-  const int32_t serverPort = Port;
-  if (FProxySettings->ProxyType != fpcmNone && !FProxySettings->Host.empty()) {
-    Host = FProxySettings->Host;
-    Port = FProxySettings->Port;
-  }
-  FControlHost = Host;
+  // Through an FTP proxy the control connection goes to the proxy; Host and
+  // Port stay the server's, which the proxy login names.
+  const bool viaProxy = FProxySettings->ProxyType != fpcmNone && !FProxySettings->Host.empty();
+  FControlHost = viaProxy ? FProxySettings->Host : Host;
   FFeatures.clear();
   FUTF8Names = false;
   FEPSVRefused = false;
   FPORTRefused = false;
-  try {
-    try {
-      OpenConnection(ATimeout);
-    } catch (...) {
-      Host = serverHost;
-      Port = serverPort;
-      throw;
+  TNetScopeExit closeOnFailure([this] { CloseConnection(); });
+  OpenConnectionTo(FControlHost, viaProxy ? FProxySettings->Port : Port, ATimeout);
+  ReadReply({220});
+  GreetingReply.Assign(LastReply);
+  if (AAutoLogin) {
+    Login();
+    if (OnAfterClientLogin) OnAfterClientLogin(this);
+    if (SendCommand("SYST", {200, 215, 500}) == 500) {
+      FSystemDescription = "Unknown";
+    } else {
+      FSystemDescription = LastReply.Text.empty() ? std::string() : LastReply.Text.front();
     }
-    Host = serverHost;
-    Port = serverPort;
-
-    ReadReply({220});
-    GreetingReply.Assign(LastReply);
-    if (AAutoLogin) {
-      Login();
-      if (OnAfterClientLogin) OnAfterClientLogin(this);
-      if (SendCommand("SYST", {200, 215, 500}) == 500) {
-        FSystemDescription = "Unknown";
-      } else {
-        FSystemDescription = LastReply.Text.empty() ? std::string() : LastReply.Text.front();
-      }
-      if (UseFEAT) RequestFeatures();
-      ReportStatus(ftpReady, {"Connection established"});
-    }
-  } catch (...) {
-    CloseConnection();
-    throw;
+    if (UseFEAT) RequestFeatures();
+    ReportStatus(ftpReady, {"Connection established"});
   }
+  closeOnFailure.Release();
 }
 
 // The proxy account: "USER" and, when asked for, "PASS" of the account at the

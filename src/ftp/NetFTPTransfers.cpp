@@ -14,6 +14,7 @@
 
 #include "NetExceptions.h"
 #include "NetFTPReplyRules.h"
+#include "NetScope.h"
 #include "NetStack.h"
 
 // Sends PASV; the announced address is read by PassiveAddressOfReply.
@@ -142,24 +143,15 @@ TNetSimpleServer& TNetFTP::NewActiveListener() {
 // Runs ABody on the passive data connection, which is closed afterwards,
 // also when ABody fails.
 void TNetFTP::UsePassiveConnection(TNetTCPClient& AData, const std::function<void()>& ABody) {
-  try {
-    ABody();
-  } catch (...) {
-    AData.CloseConnection();
-    throw;
-  }
-  AData.CloseConnection();
+  TNetScopeExit close([&AData] { AData.CloseConnection(); });
+  ABody();
 }
 
 // Reads one reply of any code, waiting at most ReadTimeout, or 5 s when
 // that is 0: for a reply that should come but that a server may never send.
 // Returns false when none came (or the link went down).
 bool TNetFTP::ReadReplyWithin() {
-  struct RestoreTimeout {
-    int32_t& value;
-    int32_t saved;
-    ~RestoreTimeout() { value = saved; }
-  } restore{ReadTimeout, ReadTimeout};
+  TNetScopeExit restore([this, saved = ReadTimeout] { ReadTimeout = saved; });
   if (ReadTimeout <= 0) ReadTimeout = 5000;
   try {
     ReadReply(TReplyCodes{});
@@ -210,27 +202,22 @@ void TNetFTP::RunTransfer(const std::function<void(bool& ACommanded)>& ADataPhas
   // this one waits would pull the data connection away under it.
   if (FTransferRunning) throw ENetException("A transfer is already running.");
   FTransferRunning = true;
-  struct Done {
-    bool& running;
-    ~Done() { running = false; }
-  } done{FTransferRunning};
+  TNetScopeExit done([this] { FTransferRunning = false; });
 
   FAbortSent = false;
   bool commanded = false;
   ReportStatus(ftpTransfer, {"Starting FTP transfer"});
-  try {
-    try {
-      ADataPhase(commanded);
-    } catch (...) {
-      FDataConnection.reset();
-      throw;
-    }
-    FDataConnection.reset();
-  } catch (...) {
+  TNetScopeExit onFailure([&] {
     ReportStatus(ftpReady, {"Transfer complete"});
     if (commanded) DropFinalReply();
-    throw;
+  });
+  {
+    // Freed before the final reply is read: a server still sending or
+    // receiving answers only once the data connection is gone.
+    TNetScopeExit freeData([this] { FDataConnection.reset(); });
+    ADataPhase(commanded);
   }
+  onFailure.Release();
   ReportStatus(ftpReady, {"Transfer complete"});
   FinishTransfer();
 }

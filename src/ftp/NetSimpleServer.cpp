@@ -1,6 +1,7 @@
 #include "NetSimpleServer.h"
 
 #include "NetExceptions.h"
+#include "NetScope.h"
 #include "NetStack.h"
 
 TNetSocketHandle* TNetSimpleServer::ListenerHandle() const {
@@ -36,14 +37,11 @@ void TNetSimpleServer::StartListening() {
     OwnsIOHandler = true;
     handler->OpenHandler();
   }
-  try {
-    if (FListeningSocket == InvalidSocket) BindListener();
-    ListenerHandle()->StartListen(15);
-    FListening = true;
-  } catch (...) {
-    SetIOHandler(nullptr);
-    throw;
-  }
+  TNetScopeExit freeOnFailure([this] { SetIOHandler(nullptr); });
+  if (FListeningSocket == InvalidSocket) BindListener();
+  ListenerHandle()->StartListen(15);
+  FListening = true;
+  freeOnFailure.Release();
 }
 
 void TNetSimpleServer::BindListener() {
@@ -52,39 +50,34 @@ void TNetSimpleServer::BindListener() {
   // gets an IPv6 listener.
   handle.OpenSocket(Id_SOCK_STREAM, 0, TNetStack::AddressFamily(BoundIP));
   FListeningSocket = handle.OsHandle;
-  try {
-    handle.IP = BoundIP;
-    handle.Port = BoundPort;
-    handle.ClientPortMin = BoundPortMin;
-    handle.ClientPortMax = BoundPortMax;
-    handle.BindLocal();
-  } catch (...) {
+  TNetScopeExit closeOnFailure([this, &handle] {
     FListeningSocket = InvalidSocket;
     handle.ReleaseSocket();
-    throw;
-  }
+  });
+  handle.IP = BoundIP;
+  handle.Port = BoundPort;
+  handle.ClientPortMin = BoundPortMin;
+  handle.ClientPortMax = BoundPortMax;
+  handle.BindLocal();
+  closeOnFailure.Release();
 }
 
 bool TNetSimpleServer::WaitForConnection() {
   if (!FListening) StartListening();
   TNetSocketHandle* handle = ListenerHandle();
-  bool accepted = false;
+  // One connection at most: the listening socket goes however the wait ends.
+  TNetScopeExit stopListening([this] {
+    CloseListeningSocket();
+    FListening = false;
+  });
   try {
     bool pending = false;
     while (!FAbortRequested && !pending) pending = handle->WaitReadable(AcceptPollInterval);
-    if (pending) {
-      handle->StartListen(1);
-      accepted = handle->AcceptFrom(FListeningSocket);
-    }
+    if (!pending) return false;
+    handle->StartListen(1);
+    return handle->AcceptFrom(FListeningSocket);
   } catch (const ENetConnClosedGracefully&) {
     // The listening socket was closed under the wait (an abort): no connection.
-    accepted = false;
-  } catch (...) {
-    CloseListeningSocket();
-    FListening = false;
-    throw;
+    return false;
   }
-  CloseListeningSocket();
-  FListening = false;
-  return accepted;
 }

@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "NetExceptions.h"
+#include "NetScope.h"
 #include "NetStack.h"
 
 const char* const StatusTexts[ftpAborted + 1] = {
@@ -49,12 +50,9 @@ void TNetComponent::StartWork(TWorkMode AWorkMode, int64_t AWorkCountMax) {
     w.WorkCountMax = AWorkCountMax;
     w.WorkCount = 0;
     // A phase whose start failed is not open: its caller never finishes it.
-    try {
-      if (OnWorkBegin) OnWorkBegin(this, AWorkMode, AWorkCountMax);
-    } catch (...) {
-      --w.Level;
-      throw;
-    }
+    TNetScopeExit notOpened([&w] { --w.Level; });
+    if (OnWorkBegin) OnWorkBegin(this, AWorkMode, AWorkCountMax);
+    notOpened.Release();
   }
 }
 

@@ -5,6 +5,7 @@
 
 #include "NetAntiFreezeBase.h"
 #include "NetExceptions.h"
+#include "NetScope.h"
 #include "NetStack.h"
 
 namespace {
@@ -33,7 +34,7 @@ void TNetConnectThread::Execute() {
                               : SocketHandle->ConnectPeerCancellable(SocketHandle->Family, FCancel);
     // A socket closed or a connect cancelled under the attempt is not a
     // failure of its own: the waiting thread has already decided.
-    StackInstance->CheckSocketResult(result, {10009, 10038, 10004});
+    StackInstance->CheckSocketResult(result, {ErrBadFile, ErrNotASocket, ErrInterrupted});
   } catch (const ENetSocketError& e) {
     FailureText = e.what();
     FailureCode = e.SocketErrorCode;
@@ -242,10 +243,7 @@ size_t TNetIOHandlerSocket::ConnectWithTimeout(int32_t ATimeout, const std::vect
   thread.Candidates = ACandidates;
   thread.Start();
   FConnectThread = &thread;
-  struct Forget {
-    TNetConnectThread*& thread;
-    ~Forget() { thread = nullptr; }
-  } forget{FConnectThread};
+  TNetScopeExit forget([this] { FConnectThread = nullptr; });
 
   int32_t step = kConnectPollStep;
   if (TNetAntiFreezeBase::ShouldYield()) step = std::min(TNetAntiFreezeBase::Current()->IdleTimeOut, kConnectPollStep);

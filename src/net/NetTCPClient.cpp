@@ -1,12 +1,15 @@
 #include "NetTCPClient.h"
 
 #include "NetExceptions.h"
+#include "NetScope.h"
 
 void TNetTCPClient::FireConnected() {
   if (OnConnected) OnConnected(this);
 }
 
-void TNetTCPClient::OpenConnection(int32_t ATimeout) {
+void TNetTCPClient::OpenConnection(int32_t ATimeout) { OpenConnectionTo(Host, Port, ATimeout); }
+
+void TNetTCPClient::OpenConnectionTo(const std::string& AHost, int32_t APort, int32_t ATimeout) {
   if (!IOHandler()) {
     auto* handler = CreateComponent<TNetIOHandlerSocket>();
     SetIOHandler(handler);
@@ -16,30 +19,20 @@ void TNetTCPClient::OpenConnection(int32_t ATimeout) {
     throw ENetAlreadyConnected();
   }
   THandlerInUse inUse(*this);
-  try {
-    IOHandler()->OpenHandler();
-    ResetState();
-    IOHandler()->ConnectTo(Host, Port, BoundIP, BoundPort, BoundPortMin, BoundPortMax, ATimeout);
-    if (Intercept()) Intercept()->AttachTo(this);
-    ReportStatus(hsConnected, {Host});
-    FireConnected();
-  } catch (...) {
-    DropSocket();
-    throw;
-  }
+  TNetScopeExit dropOnFailure([this] { DropSocket(); });
+  IOHandler()->OpenHandler();
+  ResetState();
+  IOHandler()->ConnectTo(AHost, APort, BoundIP, BoundPort, BoundPortMin, BoundPortMax, ATimeout);
+  if (Intercept()) Intercept()->AttachTo(this);
+  ReportStatus(hsConnected, {AHost});
+  FireConnected();
+  dropOnFailure.Release();
 }
 
 std::string TNetTCPClient::ConnectAndReadAll() {
   OpenConnection(DefaultTimeLimit);
-  std::string result;
-  try {
-    result = ReadAll();
-  } catch (...) {
-    CloseConnection();
-    throw;
-  }
-  CloseConnection();
-  return result;
+  TNetScopeExit close([this] { CloseConnection(); });
+  return ReadAll();
 }
 
 TNetSocksInfo& TNetTCPClient::UseSocksProxy(const TNetSocksSettings& ASettings) {

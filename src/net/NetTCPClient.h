@@ -38,4 +38,9 @@ class TNetTCPClient : public TNetTCPConnection {
   // second call reuses it. Returns the settings in use. Raises
   // ENetAlreadyConnected on an open connection.
   TNetSocksInfo& UseSocksProxy(const TNetSocksSettings& ASettings);
+
+ protected:
+  // OpenConnection to AHost:APort in place of Host:Port (an FTP session
+  // through a proxy connects to the proxy); Host and Port are left as they are.
+  void OpenConnectionTo(const std::string& AHost, int32_t APort, int32_t ATimeout);
 };

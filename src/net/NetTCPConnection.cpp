@@ -7,6 +7,7 @@
 
 #include "NetAntiFreezeBase.h"
 #include "NetExceptions.h"
+#include "NetScope.h"
 #include "NetStack.h"
 
 namespace {
@@ -140,13 +141,10 @@ void TNetTCPConnection::DropSocket() {
   if (!FIOHandler) return;
   // The socket goes even when a handler of the intercept fails; otherwise the
   // link could never be closed while that handler keeps failing.
-  try {
-    if (FIntercept) FIntercept->Detach();
-  } catch (...) {
+  TNetScopeExit close([this] {
     if (FIOHandler) FIOHandler->CloseHandler();
-    throw;
-  }
-  if (FIOHandler) FIOHandler->CloseHandler();
+  });
+  if (FIntercept) FIntercept->Detach();
 }
 
 // ---------------------------------------------------------------------------
@@ -169,7 +167,7 @@ int32_t TNetTCPConnection::ReceiveChunk(bool RaiseIfDisconnected) {
   }
   int32_t n = FIOHandler->ReceiveSome(target, size);
   PeerClosed = (n == 0);
-  if (n != 0 && StackInstance->CheckSocketResult(n, {10058, 10053})) {
+  if (n != 0 && StackInstance->CheckSocketResult(n, {ErrSocketShutdown, ErrConnectionAborted})) {
     // Shut down or aborted: the link is gone, but what is queued stays readable.
     DropSocket();
     if (InputQueue.Size() == 0) StackInstance->RaiseSocketFailure(StackInstance->LastSocketError);
@@ -299,64 +297,48 @@ void TNetTCPConnection::ReadToStream(TNetStream& AStream, int64_t AByteCount, bo
     AStream.SetSize(pos + AByteCount);
     AStream.SetPosition(pos);
   }
-  int64_t remaining;
-  if (AUntilDisconnect) {
-    remaining = std::numeric_limits<int64_t>::max();
-    StartWork(wmRead, 0);
-  } else {
-    remaining = AByteCount;
-    StartWork(wmRead, AByteCount);
-  }
-
-  auto finish = [&] {
-    FinishWork(wmRead);
+  // Space reserved for bytes that never came is given back, however the read
+  // ends, once the work phase below has ended.
+  TNetScopeExit trim([&AStream] {
     const int64_t pos = AStream.Position();
     if (AStream.Size() > pos) AStream.SetSize(pos);
-  };
+  });
+  int64_t remaining = AUntilDisconnect ? std::numeric_limits<int64_t>::max() : AByteCount;
+  TNetWorkScope work(*this, wmRead, AUntilDisconnect ? 0 : AByteCount);
 
-  try {
-    int64_t queued = InputQueue.Size();
-    if (queued > 0 && remaining > 0) {
-      const int64_t n = std::min(queued, remaining);
-      AStream.WriteBuffer(InputQueue.Memory(), n);
-      InputQueue.Discard(n);
-      remaining -= n;
-    }
-    const int64_t chunk = std::min<int64_t>(remaining, std::max(RecvBufferSize, 1));
-    while (IsConnected() && remaining > 0) {
-      const int64_t n = std::min(remaining, chunk);
-      try {
-        while (InputQueue.Size() < n) {
-          FillInputBuffer(true, DefaultTimeLimit, true);
-          DetectDisconnect(true, true);
-        }
-      } catch (const std::exception& e) {
-        // What arrived before the failure still belongs in the stream; a close
-        // of the peer is the normal end of a read until disconnect.
-        // They are counted like every other chunk, so that the work total
-        // ends at the byte count that arrived.
-        queued = InputQueue.Size();
-        if (queued > 0) {
-          AStream.WriteBuffer(InputQueue.Memory(), queued);
-          remaining -= queued;
-          InputQueue.Discard(queued);
-        }
-        if (AUntilDisconnect && dynamic_cast<const ENetConnClosedGracefully*>(&e)) break;
-        throw;
-      }
-      AStream.WriteBuffer(InputQueue.Memory(), n);
-      InputQueue.Discard(n);
-      remaining -= n;
-    }
-  } catch (...) {
-    try {
-      finish();
-    } catch (...) {
-      // The first failure is the one the caller needs to see.
-    }
-    throw;
+  int64_t queued = InputQueue.Size();
+  if (queued > 0 && remaining > 0) {
+    const int64_t n = std::min(queued, remaining);
+    AStream.WriteBuffer(InputQueue.Memory(), n);
+    InputQueue.Discard(n);
+    remaining -= n;
   }
-  finish();
+  const int64_t chunk = std::min<int64_t>(remaining, std::max(RecvBufferSize, 1));
+  while (IsConnected() && remaining > 0) {
+    const int64_t n = std::min(remaining, chunk);
+    try {
+      while (InputQueue.Size() < n) {
+        FillInputBuffer(true, DefaultTimeLimit, true);
+        DetectDisconnect(true, true);
+      }
+    } catch (const std::exception& e) {
+      // What arrived before the failure still belongs in the stream; a close
+      // of the peer is the normal end of a read until disconnect.
+      // They are counted like every other chunk, so that the work total
+      // ends at the byte count that arrived.
+      queued = InputQueue.Size();
+      if (queued > 0) {
+        AStream.WriteBuffer(InputQueue.Memory(), queued);
+        remaining -= queued;
+        InputQueue.Discard(queued);
+      }
+      if (AUntilDisconnect && dynamic_cast<const ENetConnClosedGracefully*>(&e)) break;
+      throw;
+    }
+    AStream.WriteBuffer(InputQueue.Memory(), n);
+    InputQueue.Discard(n);
+    remaining -= n;
+  }
 }
 
 std::string TNetTCPConnection::TakeReceived() {
@@ -366,15 +348,9 @@ std::string TNetTCPConnection::TakeReceived() {
 }
 
 std::string TNetTCPConnection::ReadAll() {
-  StartWork(wmRead, 0);
+  TNetWorkScope work(*this, wmRead, 0);
   std::string result;
-  try {
-    while (IsConnected()) result += TakeReceived();
-  } catch (...) {
-    FinishWork(wmRead);
-    throw;
-  }
-  FinishWork(wmRead);
+  while (IsConnected()) result += TakeReceived();
   return result;
 }
 
@@ -405,7 +381,7 @@ void TNetTCPConnection::WriteBytes(const void* ABuffer, int64_t ACount) {
     const int32_t n = FIOHandler->SendSome(data + pos, piece);
     PeerClosed = (n == 0);
     DetectDisconnect(true, false);
-    if (StackInstance->CheckSocketResult(n, {10058, 10053, 10054})) {
+    if (StackInstance->CheckSocketResult(n, {ErrSocketShutdown, ErrConnectionAborted, ErrConnectionReset})) {
       DropSocket();
       StackInstance->RaiseSocketFailure(StackInstance->LastSocketError);
     }
@@ -437,23 +413,17 @@ void TNetTCPConnection::WriteFromStream(TNetStream& AStream, bool AAll, bool AWr
     if (count > int64_t{0xFFFFFFFF}) throw ENetTCPConnectionError("Stream too large for a 4-byte length.");
     WriteInt32(static_cast<int32_t>(static_cast<uint32_t>(count)), true);
   }
-  StartWork(wmWrite, count);
-  try {
-    const int64_t bufferSize = std::max(SendBufferSize, 1);
-    std::vector<char> scratch(static_cast<size_t>(bufferSize));
-    for (;;) {
-      int64_t n = std::min(end - pos, bufferSize);
-      if (n <= 0) break;
-      n = AStream.Read(scratch.data(), n);
-      if (n == 0) throw ENetNoDataToRead();
-      WriteBytes(scratch.data(), n);
-      pos += n;
-    }
-  } catch (...) {
-    FinishWork(wmWrite);
-    throw;
+  TNetWorkScope work(*this, wmWrite, count);
+  const int64_t bufferSize = std::max(SendBufferSize, 1);
+  std::vector<char> scratch(static_cast<size_t>(bufferSize));
+  for (;;) {
+    int64_t n = std::min(end - pos, bufferSize);
+    if (n <= 0) break;
+    n = AStream.Read(scratch.data(), n);
+    if (n == 0) throw ENetNoDataToRead();
+    WriteBytes(scratch.data(), n);
+    pos += n;
   }
-  FinishWork(wmWrite);
 }
 
 int64_t TNetTCPConnection::WriteFileContents(const std::string& AFileName, bool AAllowWholeFileSend) {
@@ -468,7 +438,7 @@ int64_t TNetTCPConnection::WriteFileContents(const std::string& AFileName, bool 
     // A short send is a failure, not a smaller file.
     if (sent != size) {
       const int32_t code = StackInstance->SockLastError();
-      StackInstance->RaiseSocketFailure(code != 0 ? code : 10054);
+      StackInstance->RaiseSocketFailure(code != 0 ? code : ErrConnectionReset);
     }
     return sent;
   }

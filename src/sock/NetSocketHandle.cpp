@@ -6,9 +6,6 @@
 namespace {
 
 constexpr int32_t ShutdownSending = 1;  // no more sending
-constexpr int32_t ErrAddressInUse = 10048;
-constexpr int32_t ErrInterrupted = 10004;
-constexpr int32_t ErrNotASocket = 10038;
 
 TNetStack& Stack() { return *StackInstance; }
 

@@ -284,6 +284,21 @@ class TNetStackPosix : public TNetStack {
   TStringList FLocalAddresses;
 };
 
+// Codes of the stack's table that code tests for or sets by name (the table
+// with every code's text is in NetStack.cpp, the resolver's rows in
+// TNetStackPosix::SockErrorText).
+constexpr int32_t ErrInterrupted = 10004;     // an interrupted call; also a connect given up
+constexpr int32_t ErrBadFile = 10009;         // not an open descriptor
+constexpr int32_t ErrBadAddress = 10014;
+constexpr int32_t ErrInvalidArgument = 10022;
+constexpr int32_t ErrNotASocket = 10038;
+constexpr int32_t ErrAddressInUse = 10048;
+constexpr int32_t ErrConnectionAborted = 10053;
+constexpr int32_t ErrConnectionReset = 10054;
+constexpr int32_t ErrSocketShutdown = 10058;  // also a peer that has gone (EPIPE)
+constexpr int32_t ErrConnectionRefused = 10061;
+constexpr int32_t ErrHostNotFound = 11001;
+
 // Maps a platform error number (errno) onto the stack's code table; a number
 // without a counterpart maps to itself.
 int32_t NetErrorCodeFromErrno(int Errno);

@@ -355,7 +355,7 @@ int32_t TNetStackPosix::SockConnectCancellable(TNetSocket Socket, int32_t Family
 
   int32_t code = 0;
   if (Cancel.Cancelled()) {
-    code = 10004;
+    code = ErrInterrupted;
   } else if (::connect(Socket, sa.Get(), sa.Length) != 0) {
     if (errno != EINPROGRESS) {
       code = NetErrorCodeFromErrno(errno);
@@ -368,7 +368,7 @@ int32_t TNetStackPosix::SockConnectCancellable(TNetSocket Socket, int32_t Family
       if (rc < 0) {
         code = NetErrorCodeFromErrno(errno);
       } else if (fds[1].revents != 0 || Cancel.Cancelled()) {
-        code = 10004;  // interrupted: the waiting side gave up
+        code = ErrInterrupted;  // the waiting side gave up
       } else {
         int err = 0;
         socklen_t len = sizeof err;
@@ -405,7 +405,7 @@ int32_t TNetStackPosix::SockConnectFirst(const std::vector<TNetConnectAttempt>& 
 
   enum TState { waiting, pending, failed };
   std::vector<TState> state(count, waiting);
-  int32_t lastError = 10061;
+  int32_t lastError = ErrConnectionRefused;
   size_t started = 0;
   Clock::time_point nextStart = Clock::now();
 
@@ -419,7 +419,7 @@ int32_t TNetStackPosix::SockConnectFirst(const std::vector<TNetConnectAttempt>& 
     try {
       sa = MakeAddress(*this, a.Family, a.IP, a.Port, false);
     } catch (const ENetInvalidIPAddress&) {
-      fail(i, 10014);
+      fail(i, ErrBadAddress);
       return false;
     }
     const int flags = ::fcntl(a.Socket, F_GETFL);
@@ -439,7 +439,7 @@ int32_t TNetStackPosix::SockConnectFirst(const std::vector<TNetConnectAttempt>& 
 
   for (;;) {
     if (Cancel && Cancel->Cancelled()) {
-      ThreadLastError = 10004;
+      ThreadLastError = ErrInterrupted;
       return SocketError;
     }
     const bool anyPending = std::find(state.begin(), state.end(), pending) != state.end();
@@ -502,7 +502,7 @@ std::string TNetStackPosix::SockHostByName(const std::string& HostName) {
   addrinfo* list = nullptr;
   const int rc = ::getaddrinfo(HostName.c_str(), nullptr, &hints, &list);
   if (rc != 0 || !list) {
-    ThreadLastError = rc != 0 ? NetErrorCodeFromResolver(rc, errno) : 11001;
+    ThreadLastError = rc != 0 ? NetErrorCodeFromResolver(rc, errno) : ErrHostNotFound;
     CheckSocketResult(SocketError);
     return std::string();
   }
@@ -520,7 +520,7 @@ TStringList TNetStackPosix::SockHostAddresses(const std::string& HostName) {
   addrinfo* list = nullptr;
   const int rc = ::getaddrinfo(HostName.c_str(), nullptr, &hints, &list);
   if (rc != 0 || !list) {
-    ThreadLastError = rc != 0 ? NetErrorCodeFromResolver(rc, errno) : 11001;
+    ThreadLastError = rc != 0 ? NetErrorCodeFromResolver(rc, errno) : ErrHostNotFound;
     CheckSocketResult(SocketError);
     return {};
   }
@@ -534,7 +534,7 @@ TStringList TNetStackPosix::SockHostAddresses(const std::string& HostName) {
   }
   ::freeaddrinfo(list);
   if (addresses.empty()) {
-    ThreadLastError = 11001;
+    ThreadLastError = ErrHostNotFound;
     CheckSocketResult(SocketError);
   }
   return addresses;
@@ -631,7 +631,7 @@ int32_t TNetStackPosix::SockSelect(TNetSocketList* ReadList, TNetSocketList* Wri
   }
 
   if (Timeout < 0 && Timeout != NoTimeLimit) {
-    ThreadLastError = 10022;  // as select refuses a negative time value
+    ThreadLastError = ErrInvalidArgument;  // as select refuses a negative time value
     return SocketError;
   }
   // A signal must not end the wait early: resume with the time that is left.
@@ -650,7 +650,7 @@ int32_t TNetStackPosix::SockSelect(TNetSocketList* ReadList, TNetSocketList* Wri
   if (rc < 0) return FailWithErrno();
   for (nfds_t i = 0; i < n; ++i) {
     if (fds[i].revents & POLLNVAL) {
-      ThreadLastError = 10009;  // a value that is not an open descriptor, as select reports it
+      ThreadLastError = ErrBadFile;  // a value that is not an open descriptor, as select reports it
       return SocketError;
     }
   }
@@ -802,7 +802,7 @@ int64_t PosixSendWholeFile(TNetSocket Socket, const std::string& FileName) {
           break;
         }
         if (n == 0) {  // the file shrank under us
-          ThreadLastError = 10058;
+          ThreadLastError = ErrSocketShutdown;
           failed = true;
           break;
         }

@@ -179,10 +179,12 @@ TEST_F(ClientWindowFtpTest, ListingRowsShowTheParsedEntries) {
   ASSERT_EQ(Texts.size(), 7u);
   const QString Expected[] = {"a.txt", "6", "File", Modified, QString::fromStdString(Field(FileLine, 3)),
                               QString::fromStdString(Field(FileLine, 2)), "rw-r-----"};
-  const int Lefts[] = {0, 150, 250, 350, 450, 550, 650};
+  // Each column starts where the header's sections before it end.
+  int Left = 0;
   for (size_t k = 0; k < 7; ++k) {
     EXPECT_EQ(Texts[k].Text, Expected[k]) << k;
-    EXPECT_EQ(Texts[k].At, QPoint(Lefts[k], 13 * File)) << k;
+    EXPECT_EQ(Texts[k].At, QPoint(Left, 13 * File)) << k;
+    Left += Form->HeaderControl1->sectionSize(static_cast<int>(k));
   }
   const auto FolderTexts = Cells(Folder);
   ASSERT_EQ(FolderTexts.size(), 7u);
