@@ -33,14 +33,17 @@ void TNetFTP::OpenSession(bool AAutoLogin, int32_t ATimeout) {
   // Port stay the server's, which the proxy login names.
   const bool viaProxy = FProxySettings->ProxyType != fpcmNone && !FProxySettings->Host.empty();
   FControlHost = viaProxy ? FProxySettings->Host : Host;
+  FControlPort = viaProxy ? FProxySettings->Port : Port;
   FFeatures.clear();
   FUTF8Names = false;
   FEPSVRefused = false;
   FPORTRefused = false;
   TNetScopeExit closeOnFailure([this] { CloseConnection(); });
-  OpenConnectionTo(FControlHost, viaProxy ? FProxySettings->Port : Port, ATimeout);
+  PrepareControlTLS();
+  OpenConnectionTo(FControlHost, FControlPort, ATimeout);
   ReadReply({220});
   GreetingReply.Assign(LastReply);
+  NegotiateControlTLS();
   if (AAutoLogin) {
     Login();
     if (OnAfterClientLogin) OnAfterClientLogin(this);
@@ -112,6 +115,7 @@ void TNetFTP::Login() {
       throw ENetException("Command not supported.");
   }
   FLoginReply->Assign(LastReply);
+  ProtectDataChannel();
   SendTransferType();
 }
 

@@ -75,6 +75,10 @@ struct PyftpdlibOptions {
   int64_t RateBytesPerSecond = 0;  // > 0: every transfer throttled to this
   bool Verbose = false;            // protocol log in Log()
   std::string Address = "127.0.0.1";  // "::1": the IPv6 loopback
+  // Both set: explicit FTP over TLS with this certificate (chain) and key,
+  // required for logins and data (TLS_FTPHandler, needs python3-openssl).
+  std::string CertFile;
+  std::string KeyFile;
 };
 
 // pyftpdlib (Debian package python3-pyftpdlib), run with /usr/bin/python3 and
@@ -96,6 +100,12 @@ struct VsftpdOptions {
   int PassivePortMax = 0;
   std::vector<std::string> ExtraConfig;  // "name=value" lines added at the end
   bool IPv6 = false;  // listen on ::1 (listen_ipv6=YES) instead of 127.0.0.1
+  // Both set: FTP over TLS with this certificate (chain) and key, required
+  // for logins and data, data connections required to resume the control
+  // connection's session, uploads required to end with TLS's close.
+  std::string CertFile;
+  std::string KeyFile;
+  bool ImplicitTLS = false;  // TLS from the first byte (implicit_ssl)
 };
 
 // vsftpd (/usr/sbin/vsftpd) in the foreground, anonymous logins only
