@@ -75,6 +75,13 @@ class TNetFTP : public TNetTCPClient {
   // control connection, where "PASV" and "PORT" cannot name the address,
   // "EPSV" and "EPRT" are used either way.
   bool UseEPSV = false;
+  // Milliseconds a transfer waits at most for the next byte on the data
+  // connection (either way), for the server to connect in active mode and
+  // for the final reply; 0 waits without limit. When it strikes the transfer
+  // fails with ENetTransferTimeout, the data connection is closed, and the
+  // control connection stays usable, or is closed when the server's reply
+  // to the transfer does not come either.
+  int32_t IdleTimeout = 0;
   TNotifyEvent OnAfterClientLogin;
   TNetCheckListFormat OnCheckListFormat;
   TNetCreateFTPList OnCreateFTPList;
@@ -210,7 +217,15 @@ class TNetFTP : public TNetTCPClient {
   TNetSimpleServer& NewActiveListener();
   void UsePassiveConnection(TNetTCPClient& AData, const std::function<void()>& ABody);
   void RunTransfer(const std::function<void(bool& ACommanded)>& ADataPhase);
-  void ReceiveTransfer(const std::string& ACommand, TNetStream& ADestination, bool AResume);
+  // ADestination gives the stream once the server has accepted the command;
+  // when resuming, "REST" asks for ARestartAt.
+  void ReceiveTransfer(const std::string& ACommand, const std::function<TNetStream&()>& ADestination, bool AResume,
+                       int64_t ARestartAt);
+  void ReadData(TNetTCPConnection& AData, TNetStream& ADestination);
+  void WriteData(TNetTCPConnection& AData, TNetStream& ASource, bool AFromStart);
+  void LimitDataSends(TNetTCPConnection& AData);
+  [[noreturn]] void RaiseIdleTimeout(const char* AWhat);
+  int16_t ReadFinalReply();
   void SendTransfer(const std::string& ACommand, TNetStream& ASource, bool AFromStart);
   void FinishTransfer();
   void DropFinalReply();

@@ -1,5 +1,7 @@
 #include "NetFTPReplyRules.h"
 
+#include "NetExceptions.h"
+
 namespace {
 
 std::string FirstLine(const TStringList& AReplyText) {
@@ -18,9 +20,21 @@ std::string PassiveFields(const std::string& ALine) {
   return blank > 0 ? ALine.substr(static_cast<size_t>(blank)) : ALine;
 }
 
-// One byte of the announced port, converted strictly. Its range is not
-// checked: "19,300" reads as 19 * 256 + 300.
-int32_t PassivePortByte(const std::string& AField) { return StrToInt(AField); }
+// A field is one byte: "19,300" would carry into the other port byte (or,
+// above 65535, wrap to another port), so any number outside 0 to 255 is
+// refused, with the reply's line.
+void CheckByteField(int32_t AValue, const TStringList& AReplyText) {
+  if (AValue < 0 || AValue > 255)
+    throw ENetProtocolReplyError(227, "Invalid passive mode reply (a field is out of 0 to 255): " +
+                                          FirstLine(AReplyText));
+}
+
+// One byte of the announced port, converted strictly.
+int32_t PassivePortByte(const std::string& AField, const TStringList& AReplyText) {
+  const int32_t value = StrToInt(AField);
+  CheckByteField(value, AReplyText);
+  return value;
+}
 
 }  // namespace
 
@@ -29,10 +43,15 @@ TNetFTPHostPort PassiveAddressOfReply(const TStringList& AReplyText) {
   TNetFTPHostPort address;
   for (int i = 0; i < 4; ++i) {
     if (i > 0) address.Host += '.';
-    address.Host += CutToken(fields, ",");
+    const std::string field = CutToken(fields, ",");
+    // The address is not used (the data connection goes where the control
+    // connection went), but a number in it must be a byte all the same.
+    int32_t value;
+    if (TryStrToInt(Trim(field), value)) CheckByteField(value, AReplyText);
+    address.Host += field;
   }
-  const int32_t high = PassivePortByte(CutToken(fields, ","));
-  const int32_t low = PassivePortByte(Trim(fields));  // the rest, extra commas included
+  const int32_t high = PassivePortByte(CutToken(fields, ","), AReplyText);
+  const int32_t low = PassivePortByte(Trim(fields), AReplyText);  // the rest, extra commas included
   address.Port = high * 256 + low;
   return address;
 }

@@ -23,9 +23,9 @@ struct TNetFTPHostPort {
 // Some servers leave out the parentheses; the fields are then what follows
 // the last blank:
 //   227 Entering Passive Mode 192,168,1,20,19,137
-// The address fields are joined as they stand, unchecked. Raises
-// EConvertError "'%s' is not a valid integer value" for a port field that is
-// not a number.
+// The address fields are joined as they stand. Raises EConvertError "'%s' is
+// not a valid integer value" for a port field that is not a number, and
+// ENetProtocolReplyError (code 227) for any number outside 0 to 255.
 TNetFTPHostPort PassiveAddressOfReply(const TStringList& AReplyText);
 
 // From the first line of a 257 reply: the text between its first two double

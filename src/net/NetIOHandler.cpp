@@ -10,7 +10,8 @@
 
 namespace {
 // The limit of a connect made without an explicit time-out while an
-// anti-freeze is in force, and the longest polling step of the waiting thread.
+// anti-freeze is in force (and of any SOCKS handshake made without one), and
+// the longest polling step of the waiting thread.
 constexpr int32_t kAntiFreezeConnectLimit = 120000;
 constexpr int32_t kConnectPollStep = 125;
 }  // namespace
@@ -230,7 +231,10 @@ void TNetIOHandlerSocket::ConnectTo(const std::string& AHost, int32_t APort, con
   // The settings may be shared with another handler that took them later;
   // the handshake belongs on this link.
   socks->SetIOHandler(this);
-  socks->NegotiateProxy(AHost, APort);
+  // A proxy that takes the connection and then says nothing is bounded like
+  // the connect: by its time-out, or by the connect limit when none was given.
+  const bool explicitLimit = ATimeout != DefaultTimeLimit && ATimeout != 0;
+  socks->NegotiateProxy(AHost, APort, explicitLimit ? ATimeout : kAntiFreezeConnectLimit);
 }
 
 // The connect runs on its own thread while this one waits in steps of at

@@ -79,6 +79,10 @@ void TNetSocketHandle::SetOption(int32_t Level, int32_t OptName, const void* Opt
   Stack().CheckSocketResult(Stack().SockSetOption(OsHandle, Level, OptName, OptVal, OptLen));
 }
 
+void TNetSocketHandle::SetSendTimeout(int32_t Milliseconds) {
+  Stack().CheckSocketResult(Stack().SockSetSendTimeout(OsHandle, Milliseconds));
+}
+
 void TNetSocketHandle::SetRemote(const std::string& ARemoteIP, int32_t ARemotePort) {
   RemoteIP = ARemoteIP;
   RemotePort = ARemotePort;

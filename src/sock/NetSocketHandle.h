@@ -55,6 +55,9 @@ class TNetSocketHandle : public TNetPersistent {
   int32_t RecvBytes(void* Buffer, int32_t Length, int32_t Flags = 0);
   // Raises ENetSocketError on failure.
   void SetOption(int32_t Level, int32_t OptName, const void* OptVal, int32_t OptLen);
+  // Bounds each blocking send (see TNetStack::SockSetSendTimeout); 0: no bound.
+  // Raises ENetSocketError on failure.
+  void SetSendTimeout(int32_t Milliseconds);
   // Binds to IP/Port, or inside the client port range when Port is 0 and a
   // complete range is set. Raises ENetCouldNotBindSocket,
   // ENetInvalidPortRange or ENetCanNotBindPortInRange.

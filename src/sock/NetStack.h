@@ -174,6 +174,10 @@ class TNetStack {
                              const std::string& IP, int32_t Port) = 0;
   virtual int32_t SockSetOption(TNetSocket Socket, int32_t Level, int32_t OptName, const void* OptVal,
                                 int32_t OptLen) = 0;
+  // Bounds every blocking send on the socket: a send that can hand nothing to
+  // the system for Milliseconds fails with ErrWouldBlock, one that
+  // handed some of its bytes returns their count. 0 removes the bound.
+  virtual int32_t SockSetSendTimeout(TNetSocket Socket, int32_t Milliseconds) = 0;
   virtual TNetSocket SockCreate(int32_t Family, int32_t SocketType, int32_t Protocol) = 0;
   virtual int32_t SockShutdown(TNetSocket Socket, int32_t How) = 0;
   // "Socket Error # <code>" CR LF and the code's text from the table (empty
@@ -266,6 +270,7 @@ class TNetStackPosix : public TNetStack {
                      int32_t Port) override;
   int32_t SockSetOption(TNetSocket Socket, int32_t Level, int32_t OptName, const void* OptVal,
                         int32_t OptLen) override;
+  int32_t SockSetSendTimeout(TNetSocket Socket, int32_t Milliseconds) override;
   TNetSocket SockCreate(int32_t Family, int32_t SocketType, int32_t Protocol) override;
   int32_t SockShutdown(TNetSocket Socket, int32_t How) override;
   // Adds the resolver's codes to the table: 11001 "Host not found." (the
@@ -291,6 +296,7 @@ constexpr int32_t ErrInterrupted = 10004;     // an interrupted call; also a con
 constexpr int32_t ErrBadFile = 10009;         // not an open descriptor
 constexpr int32_t ErrBadAddress = 10014;
 constexpr int32_t ErrInvalidArgument = 10022;
+constexpr int32_t ErrWouldBlock = 10035;      // also a send that hit its time-out
 constexpr int32_t ErrNotASocket = 10038;
 constexpr int32_t ErrAddressInUse = 10048;
 constexpr int32_t ErrConnectionAborted = 10053;

@@ -14,6 +14,7 @@
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -687,6 +688,15 @@ int32_t TNetStackPosix::SockSendTo(TNetSocket Socket, const void* Buffer, int32_
 int32_t TNetStackPosix::SockSetOption(TNetSocket Socket, int32_t Level, int32_t OptName, const void* OptVal,
                                       int32_t OptLen) {
   return Result(::setsockopt(Socket, Level, OptName, OptVal, static_cast<socklen_t>(OptLen)));
+}
+
+int32_t TNetStackPosix::SockSetSendTimeout(TNetSocket Socket, int32_t Milliseconds) {
+  timeval limit{};
+  if (Milliseconds > 0) {
+    limit.tv_sec = Milliseconds / 1000;
+    limit.tv_usec = static_cast<suseconds_t>(Milliseconds % 1000) * 1000;
+  }
+  return Result(::setsockopt(Socket, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit));
 }
 
 int32_t TNetStackPosix::SockGetOption(TNetSocket Socket, int32_t Level, int32_t OptName, void* OptVal,

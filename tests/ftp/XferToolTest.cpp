@@ -6,12 +6,14 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <string>
 #include <vector>
 
 #include "IPv6Loopback.h"
 #include "Process.h"
 #include "RealServers.h"
+#include "ScriptedFtpServer.h"
 #include "Sha256.h"
 #include "TestFiles.h"
 
@@ -131,6 +133,34 @@ TEST(FtpXferTool, Failures) {
   r = Xfer(server, {"bogus"});
   EXPECT_EQ(r.ExitCode, 2);
   EXPECT_TRUE(Has(r.Err, "unknown command bogus")) << r.Err;
+}
+
+// --idle-timeout: a malformed value is a usage error before anything is
+// connected; a download that stalls fails after it with the class and the
+// message, keeping the bytes that came.
+TEST(FtpXferTool, IdleTimeout) {
+  RequireProgram(Tool(), "this project (build the ftpxfer target)");
+  for (const char* bad : {"x", "-1", "1.5", "2147484", ""}) {
+    SCOPED_TRACE(bad);
+    ProcessResult r = RunProcess({Tool(), "--port", "1", "pwd", "--idle-timeout", bad});
+    EXPECT_EQ(r.ExitCode, 2) << r.Describe();
+    EXPECT_TRUE(Has(r.Err, std::string("not a number of seconds from 0 to 2147483: ") + bad + "\n")) << r.Err;
+  }
+
+  ScriptedFtpServer server;
+  server.SetFile("a.bin", PatternBytes(4, 0, 3000));
+  FtpTransferOptions o;
+  o.ChunkSize = 1000;
+  o.ChunkPauseMs = 5000;
+  server.SetTransferOptions(o);
+  TempDir local;
+  const auto start = std::chrono::steady_clock::now();
+  ProcessResult r = RunProcess({Tool(), "--port", std::to_string(server.Port()), "--user", "u", "--password", "p",
+                                "--quiet", "--idle-timeout", "1", "get", "a.bin", local.File("a.bin")});
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+  EXPECT_EQ(r.ExitCode, 1) << r.Describe();
+  EXPECT_EQ(r.Err, "ENetTransferTimeout: Transfer timed out: no data arrived on the data connection for 1 s.\n");
+  EXPECT_TRUE(ReadFile(local.File("a.bin")) == PatternBytes(4, 0, 1000));
 }
 
 TEST(FtpXferTool, ParseListingFile) {
