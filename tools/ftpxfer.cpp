@@ -3,18 +3,22 @@
 //   ftpxfer [options] COMMAND [ARGS]
 //
 // Options: --host H --port P --user U --password W (defaults 127.0.0.1, 21,
-// anonymous, empty), --active (default passive), --ascii (default binary),
-// --recv-buffer N, --send-buffer N, --quiet, --format, --no-mlsd,
-// --idle-timeout SECONDS (default 60; 0 waits without limit): the longest
-// wait for a reply, for the next byte of a transfer, for the server's data
-// connection in active mode; --help and --version print to standard output,
-// exit 0 and connect to nothing.
+// anonymous, empty; the host may be an IPv6 address, "::1" or "[::1]"),
+// --active (default passive), --ascii (default binary), --recv-buffer N,
+// --send-buffer N, --quiet, --format, --no-epsv, --no-mlsd, --idle-timeout
+// SECONDS (default 60; 0 waits without limit): the longest wait for a reply,
+// for the next byte of a transfer, for the server's data connection in active
+// mode; --help and --version print to standard output, exit 0 and connect to
+// nothing.
+// The session asks FEAT after the login (and OPTS UTF8 ON when the server
+// lists UTF8; names are passed through as they are either way) and tries
+// EPSV before PASV; --no-epsv keeps to PASV (and to PORT in active mode) over
+// IPv4, where both still work.
 // Commands: get REMOTE LOCAL [--resume] [--overwrite]; put LOCAL REMOTE
 // [--append]; list [DIR]; nlst [DIR]; size NAME; mtime NAME; pwd; cd DIR;
 // mkdir NAME; rmdir NAME; delete NAME; raw "COMMAND"; parse-listing FILE.
-// The session asks FEAT after the login; where the server lists MLST, "list"
-// goes by MLSD and "size" and "mtime" by MLST, unless --no-mlsd keeps to
-// LIST, SIZE and MDTM.
+// Where the server lists MLST among its features, "list" goes by MLSD and
+// "size" and "mtime" by MLST, unless --no-mlsd keeps to LIST, SIZE and MDTM.
 //
 // A SOCKS proxy: --socks4 HOST:PORT, --socks4a HOST:PORT or --socks5
 // HOST:PORT, with --socks-user U (the SOCKS 4 user id; for SOCKS 5 it, or
@@ -68,6 +72,7 @@ struct Options {
   std::string password;
   bool active = false;
   bool ascii = false;
+  bool epsv = true;
   int32_t recvBuffer = 0;
   int32_t sendBuffer = 0;
   int32_t idleTimeoutSeconds = 60;
@@ -84,7 +89,7 @@ struct Options {
 
 void PrintUsage(std::ostream& out) {
   out << "usage: ftpxfer [--host H] [--port P] [--user U] [--password W] [--active] [--ascii]\n"
-      << "               [--recv-buffer N] [--send-buffer N] [--quiet] [--format] [--no-mlsd]\n"
+      << "               [--recv-buffer N] [--send-buffer N] [--quiet] [--format] [--no-epsv] [--no-mlsd]\n"
       << "               [--idle-timeout SECONDS]\n"
       << "               [--tls off|auto|required|implicit] [--ca-file FILE] [--trust-fingerprint SHA256:HEX]...\n"
       << "               [--socks4 | --socks4a | --socks5 HOST:PORT] [--socks-user U] [--socks-password W]\n"
@@ -189,6 +194,7 @@ Options Parse(int argc, char** argv) {
     else if (a == "--password") o.password = value(i);
     else if (a == "--active") o.active = true;
     else if (a == "--ascii") o.ascii = true;
+    else if (a == "--no-epsv") o.epsv = false;
     else if (a == "--recv-buffer") o.recvBuffer = number(i);
     else if (a == "--send-buffer") o.sendBuffer = number(i);
     else if (a == "--idle-timeout") o.idleTimeoutSeconds = seconds(i);
@@ -274,6 +280,7 @@ int Run(const Options& o) {
   ftp.Password = o.password;
   ftp.Passive = !o.active;
   ftp.UseFEAT = true;
+  ftp.UseEPSV = o.epsv;
   ftp.UseMLSD = !o.noMlsd;
   ftp.SetTransferType(o.ascii ? ftASCII : ftBinary);
   if (o.recvBuffer > 0) ftp.RecvBufferSize = o.recvBuffer;

@@ -36,6 +36,9 @@ void TNetFTP::OpenSession(bool AAutoLogin, int32_t ATimeout) {
   FControlHost = viaProxy ? FProxySettings->Host : Host;
   FControlPort = viaProxy ? FProxySettings->Port : Port;
   FFeatures.clear();
+  FUTF8Names = false;
+  FEPSVRefused = false;
+  FPORTRefused = false;
   TNetScopeExit closeOnFailure([this] { CloseConnection(); });
   PrepareControlTLS();
   OpenConnectionTo(FControlHost, FControlPort, ATimeout);
@@ -120,22 +123,12 @@ void TNetFTP::Login() {
 
 void TNetFTP::RequestFeatures() {
   const int16_t code = SendCommand("FEAT", TReplyCodes{});
-  FFeatures.clear();
-  // "211-Features:", one feature a line, "211 End".
-  if (code != 211 || LastReply.Text.size() < 2) return;
-  for (size_t i = 1; i + 1 < LastReply.Text.size(); ++i) {
-    const std::string feature = Trim(LastReply.Text[i]);
-    if (!feature.empty()) FFeatures.push_back(feature);
-  }
+  FFeatures = FeaturesOfReply(code, LastReply.Text);
+  FUTF8Names = ListsFeature(FFeatures, "UTF8");
+  if (FUTF8Names) SendCommand("OPTS UTF8 ON", TReplyCodes{});
 }
 
-bool TNetFTP::HasFeature(const std::string& AFeature) const {
-  for (const std::string& line : FFeatures) {
-    const size_t blank = line.find(' ');
-    if (SameText(blank == std::string::npos ? line : line.substr(0, blank), AFeature)) return true;
-  }
-  return false;
-}
+bool TNetFTP::HasFeature(const std::string& AFeature) const { return ListsFeature(FFeatures, AFeature); }
 
 void TNetFTP::ChooseListingFacts() {
   for (const std::string& feature : FFeatures) {

@@ -1,6 +1,8 @@
 // The FTP client (RFC 959): one control connection to a server, every FTP
 // operation as a blocking method, data connections in passive (RFC 1579
-// style PASV) and active (PORT) mode, and logins through FTP proxies.
+// style PASV) and active (PORT) mode, and logins through FTP proxies. When
+// asked to, it also reads the server's features (RFC 2389), takes names as
+// UTF-8 (RFC 2640) and uses extended passive and active mode (RFC 2428).
 //
 // Each method writes its command lines on the control connection and reads
 // the server's numeric reply before it returns; a reply whose code the method
@@ -65,12 +67,18 @@ class TNetFTP : public TNetTCPClient {
   int32_t DataPort = 0;  // local port of the active-mode listener; 0 means any
   int32_t DataPortMin = 0;
   int32_t DataPortMax = 0;
-  // After an automatic login, ask "FEAT". Off: the session sends none.
+  // After an automatic login, ask "FEAT" and, when the server lists UTF8,
+  // send "OPTS UTF8 ON". Off: the session sends neither.
   bool UseFEAT = false;
   // Listings by "MLSD" and size and time checks by "MLST" (RFC 3659) when
   // the server lists MLST among its features (so only with UseFEAT). Off,
   // or with a server without it: "LIST", "SIZE" and "MDTM".
   bool UseMLSD = false;
+  // Passive transfers ask "EPSV" first and active ones fall back to "EPRT"
+  // when "PORT" is refused. Off: "PASV" and "PORT" only. Over an IPv6
+  // control connection, where "PASV" and "PORT" cannot name the address,
+  // "EPSV" and "EPRT" are used either way.
+  bool UseEPSV = false;
   // Milliseconds a transfer waits at most for the next byte on the data
   // connection (either way), for the server to connect in active mode and
   // for the final reply; 0 waits without limit. When it strikes the transfer
@@ -111,11 +119,16 @@ class TNetFTP : public TNetTCPClient {
   // The parsed form of ListingLines, built on first use after each listing.
   TNetFTPListItems& ParsedListing();
   // The server's features as "FEAT" listed them in this session ("MDTM",
-  // "MLST type*;size*;modify*;", "UTF8"); empty when not asked or refused.
-  // Kept after the session ends, cleared when the next one opens.
+  // "MLST type*;size*;modify*;", "REST STREAM", "UTF8"); empty when not
+  // asked or refused. Kept after the session ends, cleared when the next one
+  // opens.
   const TStringList& Features() const { return FFeatures; }
   // Whether Features names AFeature (its first word, any letter case).
   bool HasFeature(const std::string& AFeature) const;
+  // Names travel as UTF-8 in this session (the server listed UTF8). The
+  // client never converts them: a caller hands over and gets back the bytes
+  // of the wire, UTF-8 here, whatever the server uses otherwise.
+  bool UTF8Names() const { return FUTF8Names; }
   // Listings and size and time checks go by MLSD and MLST now.
   bool UsesMachineListings() const { return UseMLSD && HasFeature("MLST"); }
   // The last listing came by "MLSD": ListingLines are fact lines without
@@ -137,8 +150,10 @@ class TNetFTP : public TNetTCPClient {
   void OpenSession(bool AAutoLogin = true, int32_t ATimeout = DefaultTimeLimit);
   // "USER", "PASS" (or the proxy's sequence), then the transfer type.
   void Login();
-  // Sends "FEAT" and keeps what it lists (any reply but 211 lists nothing).
-  // OpenSession calls it after "SYST" when UseFEAT is set.
+  // Sends "FEAT" and keeps what it lists (any reply but 211 lists nothing),
+  // then, when UTF8 is listed, "OPTS UTF8 ON" (its refusal is no error:
+  // the listed feature is what makes names UTF-8). OpenSession calls it
+  // after "SYST" when UseFEAT is set.
   void RequestFeatures();
   // "QUIT" without waiting for the reply when connected, then disconnects.
   void Quit();
@@ -207,6 +222,15 @@ class TNetFTP : public TNetTCPClient {
   void EndProtectedUpload(TNetTCPConnection& AData);
 
   void RequestPassiveAddress(std::string& AHost, int32_t& APort);
+  bool RequestExtendedPassivePort(int32_t& APort);
+  // EPSV and EPRT in this transfer: asked for, or the only way over IPv6.
+  bool UsesExtendedDataCommands() const;
+  // The passive data connection, connected: after "EPSV" or "PASV" (see the
+  // .cpp for the fall-backs). ABeforeConnect runs once the port is known
+  // and before the connect, told whether it came from EPSV; AConnectFailed
+  // runs when the connect has failed.
+  TNetTCPClient& OpenPassiveConnection(const std::function<void(bool AExtended)>& ABeforeConnect,
+                                       const std::function<void()>& AConnectFailed);
   void SendPortCommand(TNetSocketHandle& AHandle);
   void CopySettingsToDataConnection(TNetTCPConnection& AConnection);
   TNetTCPClient& NewPassiveConnection(const std::string& AHost, int32_t APort);
@@ -236,6 +260,7 @@ class TNetFTP : public TNetTCPClient {
   TNetOnParseCustomListFormat FOnParseCustomListFormat;
   std::string FSystemDescription;
   TStringList FFeatures;
+  bool FUTF8Names = false;
   bool FMachineListing = false;
   bool FResumeProbed = false;
   bool FResumeSupported = false;
@@ -243,6 +268,9 @@ class TNetFTP : public TNetTCPClient {
   // The host the control connection was opened to (the proxy when one was
   // used): passive data connections go there, whatever a 227 reply names.
   std::string FControlHost;
+  // A 5xx to "EPSV" or to "PORT" holds for the rest of the session.
+  bool FEPSVRefused = false;
+  bool FPORTRefused = false;
   int32_t FControlPort = 0;
   bool FControlEncrypted = false;
   bool FDataProtected = false;

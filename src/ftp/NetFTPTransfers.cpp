@@ -1,5 +1,6 @@
 // FTP data connections and transfers (RFC 959, 3.2 and 3.3; passive mode as
-// RFC 1579 recommends for clients behind firewalls).
+// RFC 1579 recommends for clients behind firewalls; extended passive and
+// active mode, RFC 2428).
 //
 // Every transfer runs the same frame: "Starting FTP transfer"; a data
 // connection (passive: "PASV" and a connect; active: a listener announced
@@ -37,11 +38,71 @@ void TNetFTP::RequestPassiveAddress(std::string& AHost, int32_t& APort) {
   APort = address.Port;
 }
 
-// "PORT 10,0,0,5,19,137" for 10.0.0.5 port 5001.
+bool TNetFTP::UsesExtendedDataCommands() const {
+  const TNetIOHandlerSocket* control = SocketHandler();
+  return UseEPSV || (control && control->SocketHandle() && control->SocketHandle()->Family == Id_PF_INET6);
+}
+
+// Sends EPSV; "229 Entering Extended Passive Mode (|||6446|)" gives the
+// port. False when the server refuses it (5xx: PASV for the rest of the
+// session) or names no usable port; any other code is the reply error.
+bool TNetFTP::RequestExtendedPassivePort(int32_t& APort) {
+  const int16_t code = SendCommand("EPSV", TReplyCodes{});
+  if (code == 229) return TryExtendedPassivePort(LastReply.Text, APort);
+  if (code < 500 || code > 599) RaiseReplyError();
+  FEPSVRefused = true;
+  return false;
+}
+
+// Extended passive mode first, where it is in use and the server has not
+// refused it in this session; then "PASV". A data connection that cannot be
+// made after EPSV (a firewall that lets only the old mode's ports through)
+// gets one more try with "PASV" in this transfer; EPSV is asked again in the
+// next one. Neither reply's address is used: the data connection goes to the
+// host the control connection reached (NewPassiveConnection).
+TNetTCPClient& TNetFTP::OpenPassiveConnection(const std::function<void(bool AExtended)>& ABeforeConnect,
+                                              const std::function<void()>& AConnectFailed) {
+  bool extended = !FEPSVRefused && UsesExtendedDataCommands();
+  for (;;) {
+    std::string host;
+    int32_t port = 0;
+    if (extended && !RequestExtendedPassivePort(port)) extended = false;
+    if (!extended) RequestPassiveAddress(host, port);
+    if (ABeforeConnect) ABeforeConnect(extended);
+    TNetTCPClient& data = NewPassiveConnection(host, port);
+    try {
+      data.OpenConnection(IdleTimeout > 0 ? IdleTimeout : DefaultTimeLimit);
+      return data;
+    } catch (...) {
+      if (AConnectFailed) AConnectFailed();
+      // An abort or a closed session is no reason to try again.
+      if (!extended || FAbortSent || !IsConnected()) throw;
+      extended = false;
+    }
+  }
+}
+
+// "PORT 10,0,0,5,19,137" for 10.0.0.5 port 5001. An IPv6 address needs
+// "EPRT |2|2001:db8::5|5001|"; with the extensions on, a server that refuses
+// PORT (5xx) gets EPRT, for the rest of the session.
 void TNetFTP::SendPortCommand(TNetSocketHandle& AHandle) {
+  const std::string extended = "EPRT " + ExtendedPortArgument(AHandle.IP, AHandle.Port);
+  if (AHandle.Family == Id_PF_INET6 || FPORTRefused) {
+    SendCommand(extended, {200});
+    return;
+  }
   const std::string address = ReplaceAll(AHandle.IP, ".", ",");
-  SendCommand("PORT " + address + "," + std::to_string(AHandle.Port / 256) + "," + std::to_string(AHandle.Port % 256),
-              {200});
+  const std::string port =
+      "PORT " + address + "," + std::to_string(AHandle.Port / 256) + "," + std::to_string(AHandle.Port % 256);
+  if (!UseEPSV) {
+    SendCommand(port, {200});
+    return;
+  }
+  const int16_t code = SendCommand(port, TReplyCodes{});
+  if (code == 200) return;
+  if (code < 500 || code > 599) RaiseReplyError();
+  FPORTRefused = true;
+  SendCommand(extended, {200});
 }
 
 // The data connection takes the buffer sizes, the work events and the idle
@@ -245,11 +306,7 @@ void TNetFTP::ReceiveTransfer(const std::string& ACommand, const std::function<T
                               bool AResume, int64_t ARestartAt) {
   RunTransfer([&](bool& commanded) {
     if (Passive) {
-      std::string host;
-      int32_t port;
-      RequestPassiveAddress(host, port);
-      TNetTCPClient& data = NewPassiveConnection(host, port);
-      data.OpenConnection(IdleTimeout > 0 ? IdleTimeout : DefaultTimeLimit);
+      TNetTCPClient& data = OpenPassiveConnection(nullptr, nullptr);
       UsePassiveConnection(data, [&] {
         if (AResume) SendCommand("REST " + std::to_string(ARestartAt), {350});
         WriteLine(ACommand);
@@ -274,19 +331,23 @@ void TNetFTP::ReceiveTransfer(const std::string& ACommand, const std::function<T
 void TNetFTP::SendTransfer(const std::string& ACommand, TNetStream& ASource, bool AFromStart) {
   RunTransfer([&](bool& commanded) {
     if (Passive) {
-      std::string host;
-      int32_t port;
-      RequestPassiveAddress(host, port);
-      WriteLine(ACommand);
-      TNetTCPClient& data = NewPassiveConnection(host, port);
-      {
-        // The server has the command already and answers it ("425 Can't
-        // open data connection."); that reply is not left for the next one.
-        TNetScopeExit dropReply([this] { DropFinalReply(); });
-        data.OpenConnection(IdleTimeout > 0 ? IdleTimeout : DefaultTimeLimit);
-        dropReply.Release();
-      }
+      // After PASV the command goes out before the connect. The server then
+      // has it when the connect fails and answers it ("425 Can't open data
+      // connection."); that reply is not left for the next command. After
+      // EPSV the command waits for the connection, so that a connect that
+      // fails leaves nothing to answer and PASV can follow at once.
+      bool written = false;
+      TNetTCPClient& data = OpenPassiveConnection(
+          [&](bool AExtended) {
+            if (AExtended) return;
+            WriteLine(ACommand);
+            written = true;
+          },
+          [&] {
+            if (written) DropFinalReply();
+          });
       UsePassiveConnection(data, [&] {
+        if (!written) WriteLine(ACommand);
         ReadReply({110, 125, 150});
         commanded = true;
         WriteData(data, ASource, AFromStart);

@@ -49,7 +49,9 @@ void TNetSimpleServer::StartListening() {
 
 void TNetSimpleServer::BindListener() {
   TNetSocketHandle& handle = *ListenerHandle();
-  handle.OpenSocket(Id_SOCK_STREAM, 0);
+  // The family follows the address to bind: an IPv6 control connection
+  // gets an IPv6 listener.
+  handle.OpenSocket(Id_SOCK_STREAM, 0, TNetStack::AddressFamily(BoundIP));
   FListeningSocket = handle.OsHandle;
   TNetScopeExit closeOnFailure([this, &handle] {
     FListeningSocket = InvalidSocket;
@@ -84,7 +86,8 @@ bool TNetSimpleServer::WaitForConnection() {
       if (!handle->WaitReadable(wait)) continue;
       handle->StartListen(1);
       if (!handle->AcceptFrom(FListeningSocket)) return false;
-      if (AcceptFromIP.empty() || handle->RemoteIP == AcceptFromIP) return true;
+      // Compared as addresses: "::ffff:192.0.2.1" is the server at 192.0.2.1.
+      if (AcceptFromIP.empty() || StackInstance->SameAddress(handle->RemoteIP, AcceptFromIP)) return true;
       // Someone else got to the port first: hang up on it and listen on.
       handle->ReleaseSocket();
       handle->OsHandle = FListeningSocket;

@@ -94,6 +94,10 @@ void TNetSocksInfo::ReceiveAll(void* Buffer, int32_t Count) {
 }
 
 void TNetSocksInfo::NegotiateSocks4(const std::string& AHost, int32_t APort) {
+  // SOCKS 4 has room for an IPv4 address only; sent as a 4A host name, an
+  // IPv6 address would reach a proxy that cannot read it either.
+  if (StackInstance->IsIPv6Address(TNetStack::UnbracketHost(AHost)))
+    throw ENetSocksError(FormatMessage("SOCKS 4 cannot carry the IPv6 address %s.", {AHost}));
   CheckZeroTerminatedField(Username, "user name");
   if (Version == svSocks4A) CheckZeroTerminatedField(AHost, "host name");
   TNetStack& stack = *StackInstance;
@@ -138,7 +142,11 @@ void TNetSocksInfo::NegotiateSocks5(const std::string& AHost, int32_t APort) {
     CheckFieldLength(Username, "user name");
     CheckFieldLength(Password, "password");
   }
-  CheckFieldLength(AHost, "host name");
+  // An IPv6 address travels as one (address type 4), since a proxy need
+  // not read "::1" as a name; a name or an IPv4 address as a domain name.
+  TNetIPv6Bytes v6{};
+  const bool asIPv6 = StackInstance->ParseIPv6(TNetStack::UnbracketHost(AHost), &v6);
+  if (!asIPv6) CheckFieldLength(AHost, "host name");
 
   // Every receive failure means the same to the user: the proxy did not answer.
   auto receive = [this](void* Buffer, int32_t Count) {
@@ -170,11 +178,15 @@ void TNetSocksInfo::NegotiateSocks5(const std::string& AHost, int32_t APort) {
     if (answer[1] != 0) throw ENetSocksAuthError();
   }
 
-  // 3. CONNECT request; the destination always travels as a domain name
-  //    (address type 3) and is resolved by the proxy.
-  std::string request{'\x05', '\x01', '\x00', '\x03'};
-  request += static_cast<char>(AHost.size());
-  request += AHost;
+  // 3. CONNECT request; the destination travels as a domain name (address
+  //    type 3), resolved by the proxy, or as an IPv6 address (type 4, 16 bytes).
+  std::string request{'\x05', '\x01', '\x00', asIPv6 ? '\x04' : '\x03'};
+  if (asIPv6) {
+    request.append(reinterpret_cast<const char*>(v6.data()), v6.size());
+  } else {
+    request += static_cast<char>(AHost.size());
+    request += AHost;
+  }
   request += static_cast<char>((APort >> 8) & 0xFF);
   request += static_cast<char>(APort & 0xFF);
   SendAll(request);

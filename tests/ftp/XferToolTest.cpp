@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "IPv6Loopback.h"
 #include "Process.h"
 #include "RealServers.h"
 #include "ScriptedFtpServer.h"
@@ -208,4 +209,42 @@ TEST(FtpXferTool, ParseListingFile) {
   r = RunProcess({Tool(), "parse-listing", local.File("missing.txt")});
   EXPECT_EQ(r.ExitCode, 1);
   EXPECT_EQ(r.Err.rfind("EFOpenError: ", 0), 0u) << r.Err;
+}
+
+// The extensions are on: FEAT, and EPSV unless --no-epsv. IPv6 hosts in
+// both spellings.
+TEST(FtpXferTool, ExtensionsAndIPv6Hosts) {
+  RequireProgram(Tool(), "this project (build the ftpxfer target)");
+  PyftpdlibOptions verbose;
+  verbose.Verbose = true;
+  PyftpdlibServer server(verbose);
+  ProcessResult r = Xfer(server, {"--quiet", "list"});
+  ASSERT_EQ(r.ExitCode, 0) << r.Describe() << r.Err;
+  const std::string withEpsv = server.Log();
+  EXPECT_TRUE(Has(withEpsv, "<- FEAT")) << withEpsv;
+  EXPECT_TRUE(Has(withEpsv, "<- OPTS UTF8 ON")) << withEpsv;
+  EXPECT_TRUE(Has(withEpsv, "<- EPSV")) << withEpsv;
+  EXPECT_FALSE(Has(withEpsv, "<- PASV")) << withEpsv;
+  r = Xfer(server, {"--quiet", "list", "--no-epsv"});
+  ASSERT_EQ(r.ExitCode, 0) << r.Describe() << r.Err;
+  const std::string withoutEpsv = server.Log().substr(withEpsv.size());
+  EXPECT_TRUE(Has(withoutEpsv, "<- PASV")) << withoutEpsv;
+  EXPECT_FALSE(Has(withoutEpsv, "<- EPSV")) << withoutEpsv;
+
+  if (!HasIPv6Loopback()) GTEST_SKIP() << "SKIPPED: this machine has no IPv6 loopback address ::1, so the IPv6 part cannot run";
+  PyftpdlibOptions v6;
+  v6.Address = "::1";
+  PyftpdlibServer server6(v6);
+  WritePatternFile(server6.Root() + "/down.bin", 234567, 23);
+  TempDir local;
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"--host", "::1"}, {"--host", "[::1]", "--active"}, {"--host", "::1", "--no-epsv"}}) {
+    SCOPED_TRACE(args[1] + (args.size() > 2 ? " " + args[2] : ""));
+    std::vector<std::string> get = args;
+    get.insert(get.end(), {"get", "down.bin", local.File("got.bin"), "--overwrite"});
+    r = Xfer(server6, get);
+    ASSERT_EQ(r.ExitCode, 0) << r.Describe() << r.Err;
+    EXPECT_EQ(Sha256OfFile(local.File("got.bin")), Sha256OfFile(server6.Root() + "/down.bin"));
+    EXPECT_TRUE(Has(r.Err, "Connecting to ::1.\n")) << r.Err;
+  }
 }
