@@ -252,7 +252,7 @@ void TNetFTPListItems::ReadListing(const TStringList& Lines, TDateTime AReferenc
   if (ListingFormat == flfUnix && !Lines.empty() && StartsText("TOTAL", Lines[0])) first = 1;
   for (size_t i = first; i < Lines.size(); ++i) {
     const std::string& line = Lines[i];
-    if (OnlyBlanksAndTabs(line)) continue;
+    if (OnlyBlanksAndTabs(line) || IsListingNote(line)) continue;
     if (ListingFormat == flfMachine) {
       TNetFTPListItem facts;
       facts.RawLine = line;

@@ -110,7 +110,8 @@ class TNetFTPListItems {
   // or where the tolerant reading does not know the line; elsewhere (the
   // rules failed, or read columns shifted by a blank in an owner's name or a
   // date they do not know) the tolerant entry stands, and a line neither
-  // reads is an entry named by the line itself. No line empties the listing.
+  // reads is an entry named by the line itself; the heading and totals of a
+  // VMS listing are no entries. No line empties the listing.
   // Other formats load as LoadFromLines does.
   void LoadListing(const TStringList& Lines, TNetBaseComponent* ASender, const TNetCheckListFormat& OnCheckListFormat,
                    TDateTime AReferenceDate = Today());

@@ -71,8 +71,8 @@ struct TMonthName {
   int Month;
 };
 const TMonthName kMonthNames[] = {
-    // German, Dutch, Scandinavian
-    {"m\xc3\xa4r", 3}, {"m\xe4r", 3}, {"m\xc3\xa4rz", 3}, {"m\xe4rz", 3}, {"mai", 5}, {"juni", 6}, {"juli", 7},
+    // German (Austria: "Jän"), Dutch, Scandinavian
+    {"j\xc3\xa4n", 1}, {"j\xe4n", 1}, {"m\xc3\xa4r", 3}, {"m\xe4r", 3}, {"m\xc3\xa4rz", 3}, {"m\xe4rz", 3}, {"mai", 5}, {"juni", 6}, {"juli", 7},
     {"okt", 10}, {"dez", 12}, {"mrt", 3}, {"mei", 5}, {"maj", 5}, {"des", 12},
     // French
     {"janv", 1}, {"f\xc3\xa9vr", 2}, {"f\xe9vr", 2}, {"f\xc3\xa9v", 2}, {"f\xe9v", 2}, {"mars", 3}, {"avr", 4},
@@ -84,6 +84,9 @@ const TMonthName kMonthNames[] = {
     // Polish
     {"sty", 1}, {"lut", 2}, {"kwi", 4}, {"cze", 6}, {"lip", 7}, {"sie", 8}, {"wrz", 9}, {"pa\xc5\xba", 10},
     {"lis", 11}, {"gru", 12},
+    // Turkish (UTF-8; "Şub" is not lowered with the ASCII letters)
+    {"oca", 1}, {"\xc5\x9f" "ub", 2}, {"\xc5\x9e" "ub", 2}, {"nis", 4}, {"haz", 6}, {"tem", 7},
+    {"a\xc4\x9fu", 8}, {"eyl", 9}, {"eki", 10}, {"kas", 11}, {"ara", 12},
     // Russian (UTF-8)
     {"\xd1\x8f\xd0\xbd\xd0\xb2", 1}, {"\xd1\x84\xd0\xb5\xd0\xb2", 2}, {"\xd0\xbc\xd0\xb0\xd1\x80", 3},
     {"\xd0\xb0\xd0\xbf\xd1\x80", 4}, {"\xd0\xbc\xd0\xb0\xd1\x8f", 5}, {"\xd0\xbc\xd0\xb0\xd0\xb9", 5},
@@ -468,6 +471,73 @@ bool ReadVmsLine(const std::vector<TWord>& W, TNetFTPListItem& AEntry) {
   return true;
 }
 
+// NetWare: kind ("d" or "-"), rights in brackets, owner, size, the date
+// columns of a Unix line, and the name in a column of its own.
+//   d [R----F--] supervisor            512       Jan 16 18:53    login
+//   - [RWCEAFMS] jdoe                 3072       May 22 10:11    budget.wk1
+// The rights are NetWare's own (read, write, create, erase, ...), no Unix
+// triples, so the entry keeps none.
+bool ReadNetWareLine(std::string_view Line, const std::vector<TWord>& W, TNetFTPListItem& AEntry,
+                     TDateTime AReferenceDate) {
+  if (W.size() < 7 || (W[0].Text != "d" && W[0].Text != "-")) return false;
+  const std::string_view rights = W[1].Text;
+  if (rights.size() < 3 || rights.front() != '[' || rights.back() != ']') return false;
+  int64_t size;
+  if (!ReadNumber(W[3].Text, size)) return false;
+  TStamp stamp;
+  const size_t used = ReadUnixStamp(W, 4, stamp);
+  TDateTime modified;
+  if (used == 0 || 4 + used >= W.size() || !StampDate(stamp, AReferenceDate, modified)) return false;
+  AEntry.EntryKind = W[0].Text == "d" ? fekDirectory : fekFile;
+  AEntry.Owner = std::string(W[2].Text);
+  AEntry.ByteSize = size;
+  AEntry.ModifiedAt = modified;
+  AEntry.ItemName = std::string(Line.substr(W[4 + used].Begin));
+  return true;
+}
+
+// OS/400: owner, size, date (month first), time, object type, name; a
+// folder's name ends in "/", which is no part of it.
+//   QSYS           77824 02/23/00 15:09:55 *DIR       QSYS.LIB/
+//   QPGMR           5120 05/04/26 10:20:00 *STMF      report.csv
+// The members of a database file come without owner, size or time:
+//                                          *MEM       MYLIB.FILE/MBR1.MBR
+bool ReadOs400Line(std::string_view Line, const std::vector<TWord>& W, TNetFTPListItem& AEntry,
+                   TDateTime AReferenceDate) {
+  auto isType = [](std::string_view AWord) {
+    if (AWord.size() < 2 || AWord[0] != '*') return false;
+    for (char c : AWord.substr(1))
+      if (c < 'A' || c > 'Z') return false;
+    return true;
+  };
+  size_t typeAt;
+  TDateTime modified = 0;
+  int64_t size = 0;
+  if (W.size() == 2 && W[0].Text == "*MEM") {
+    typeAt = 0;
+  } else {
+    TDateTime date, time;
+    int hour, minute, second;
+    bool hasSeconds;
+    if (W.size() < 6 || !ReadNumber(W[1].Text, size) || !ReadDosDate(W[2].Text, AReferenceDate, date) ||
+        !ReadClock(W[3].Text, hour, minute, second, hasSeconds) || !isType(W[4].Text) ||
+        !TryEncodeTime(hour, minute, second, 0, time))
+      return false;
+    typeAt = 4;
+    modified = date + time;
+  }
+  std::string name(Line.substr(W[typeAt + 1].Begin));
+  const std::string_view type = W[typeAt].Text;
+  const bool directory = type == "*DIR" || type == "*FLR" || type == "*LIB" || name.ends_with('/');
+  if (name.size() > 1 && name.ends_with('/')) name.pop_back();
+  AEntry.EntryKind = directory ? fekDirectory : fekFile;
+  if (typeAt != 0) AEntry.Owner = std::string(W[0].Text);
+  AEntry.ByteSize = size;
+  AEntry.ModifiedAt = modified;
+  AEntry.ItemName = name;
+  return true;
+}
+
 // Rights text of an octal Unix mode: 644 gives rw-r--r--, 4755 rwsr-xr-x.
 void ModeToRights(int64_t Mode, TNetFTPListItem& AEntry) {
   auto triple = [&](int shift, bool special, char setChar) {
@@ -559,7 +629,8 @@ bool ReadListingLineLoosely(const std::string& ALine, TNetFTPListItem& AEntry, T
   // nothing behind.
   TNetFTPListItem entry;
   if (ReadUnixLine(line, words, entry, AReferenceDate) || ReadDosLine(line, words, entry, AReferenceDate) ||
-      ReadVmsLine(words, entry)) {
+      ReadVmsLine(words, entry) || ReadNetWareLine(line, words, entry, AReferenceDate) ||
+      ReadOs400Line(line, words, entry, AReferenceDate)) {
     AEntry.ByteSize = entry.ByteSize;
     AEntry.LinkCount = entry.LinkCount;
     AEntry.ItemName = entry.ItemName;
@@ -574,4 +645,18 @@ bool ReadListingLineLoosely(const std::string& ALine, TNetFTPListItem& AEntry, T
     return true;
   }
   return false;
+}
+
+bool IsListingNote(std::string_view ALine) {
+  // VMS puts the folder above its entries and the count below them:
+  //   Directory DKA100:[ANONYMOUS]
+  //   Total of 2 files, 3/6 blocks.
+  //   Grand total of 3 directories, 12 files, 40/96 blocks.
+  if (ALine.starts_with("Directory ")) {
+    const std::string folder = Trim(ALine.substr(10));
+    return folder.find(' ') == std::string::npos && folder.find('[') != std::string::npos &&
+           folder.ends_with(']');
+  }
+  return (ALine.starts_with("Total of ") || ALine.starts_with("Grand total of ")) &&
+         ALine.find(" file") != std::string_view::npos && ALine.find(" block") != std::string_view::npos;
 }

@@ -14,6 +14,10 @@
 //     README.TXT;3          12/14       1-MAR-2024 14:05:33  [STAFF,JONES]  (RWED,RWED,RE,)
 //   EPLF (a "+", facts separated by commas, a tab, the name):
 //     +i8388621.29609,m824255902,r,s7120,\treadme
+//   NetWare:
+//     d [R----F--] supervisor            512       Jan 16 18:53    login
+//   OS/400:
+//     QSYS           77824 02/23/00 15:09:55 *DIR       QSYS.LIB/
 // A line of none of these shapes is a name alone.
 #pragma once
 
@@ -32,3 +36,7 @@ bool ReadListingLineLoosely(const std::string& ALine, TNetFTPListItem& AEntry, T
 // A month name or number-with-suffix as "ls" prints it in English and other
 // languages ("Jan", "janv.", "Mär", "mrt", "3月"); 1 to 12, or 0.
 int LooseMonthNumber(std::string_view AWord);
+
+// True for a line that servers put around the entries and that is none: the
+// folder heading and the totals of a VMS listing.
+bool IsListingNote(std::string_view ALine);
