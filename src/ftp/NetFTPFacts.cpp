@@ -51,47 +51,66 @@ bool ReadOctal(std::string_view Text, int64_t& Value) {
   return true;
 }
 
+// The facts of a line that an entry takes, as the line writes them.
+struct TFactValues {
+  std::string_view Type, Size, Sizd, Modify, Mode, Perm, Owner, OwnerName, Uid, Group, GroupName, Gid;
+  size_t NameAt = 0;  // where the name begins
+};
+
+// Splits a fact line into its facts, the last of a name standing; false when
+// the line is none. The facts run up to the first blank that follows a ";"
+// (or that opens the line: no facts at all); a value itself holds no ";".
+bool ScanFacts(std::string_view Line, TFactValues& F) {
+  size_t p = 0;
+  while (p < Line.size() && Line[p] != ' ') {
+    const size_t semi = Line.find(';', p);
+    if (semi == std::string_view::npos) return false;
+    const std::string_view fact = Line.substr(p, semi - p);
+    const size_t eq = fact.find('=');
+    if (eq == std::string_view::npos || eq == 0) return false;
+    const std::string_view name = fact.substr(0, eq);
+    const std::string_view value = fact.substr(eq + 1);
+    std::string_view* slot = nullptr;
+    if (SameText(name, "type")) slot = &F.Type;
+    else if (SameText(name, "size")) slot = &F.Size;
+    else if (SameText(name, "sizd")) slot = &F.Sizd;
+    else if (SameText(name, "modify")) slot = &F.Modify;
+    else if (SameText(name, "unix.mode")) slot = &F.Mode;
+    else if (SameText(name, "perm")) slot = &F.Perm;
+    else if (SameText(name, "unix.owner")) slot = &F.Owner;
+    else if (SameText(name, "unix.ownername")) slot = &F.OwnerName;
+    else if (SameText(name, "unix.uid")) slot = &F.Uid;
+    else if (SameText(name, "unix.group")) slot = &F.Group;
+    else if (SameText(name, "unix.groupname")) slot = &F.GroupName;
+    else if (SameText(name, "unix.gid")) slot = &F.Gid;
+    if (slot) *slot = value;
+    p = semi + 1;
+  }
+  if (p >= Line.size() || p + 1 >= Line.size()) return false;  // no blank, or no name after it
+  F.NameAt = p + 1;
+  return true;
+}
+
+bool IsSelfOrUpType(std::string_view AType) { return SameText(AType, "cdir") || SameText(AType, "pdir"); }
+
 }  // namespace
+
+bool IsSelfOrUpFactsLine(std::string_view ALine) {
+  TFactValues facts;
+  return ScanFacts(ALine, facts) && IsSelfOrUpType(facts.Type);
+}
 
 TNetFactsLine ReadFactsLine(const std::string& ALine, TNetFTPListItem& AEntry) {
   const std::string_view line(ALine);
-  // The facts run up to the first blank that follows a ";" (or that opens
-  // the line: no facts at all); a value itself holds no ";".
-  std::vector<std::pair<std::string, std::string_view>> facts;
-  size_t p = 0;
-  while (p < line.size() && line[p] != ' ') {
-    const size_t semi = line.find(';', p);
-    if (semi == std::string_view::npos) return flMalformed;
-    const std::string_view fact = line.substr(p, semi - p);
-    const size_t eq = fact.find('=');
-    if (eq == std::string_view::npos || eq == 0) return flMalformed;
-    facts.emplace_back(LowerCase(fact.substr(0, eq)), fact.substr(eq + 1));
-    p = semi + 1;
-  }
-  if (p >= line.size() || p + 1 >= line.size()) return flMalformed;  // no blank, or no name after it
+  TFactValues f;
+  if (!ScanFacts(line, f)) return flMalformed;
+  if (IsSelfOrUpType(f.Type)) return flSelfOrUp;
 
   TNetFTPListItem entry;
-  std::string_view type, size, sizd, modify, mode, perm, owner, group;
-  std::string_view ownerName, groupName, uid, gid;
-  for (const auto& [name, value] : facts) {
-    if (name == "type") type = value;
-    else if (name == "size") size = value;
-    else if (name == "sizd") sizd = value;
-    else if (name == "modify") modify = value;
-    else if (name == "unix.mode") mode = value;
-    else if (name == "perm") perm = value;
-    else if (name == "unix.owner") owner = value;
-    else if (name == "unix.ownername") ownerName = value;
-    else if (name == "unix.uid") uid = value;
-    else if (name == "unix.group") group = value;
-    else if (name == "unix.groupname") groupName = value;
-    else if (name == "unix.gid") gid = value;
-  }
-  const std::string kind = LowerCase(type);
-  if (kind == "cdir" || kind == "pdir") return flSelfOrUp;
-  if (kind == "dir") {
+  const std::string_view type = f.Type;
+  if (SameText(type, "dir")) {
     entry.EntryKind = fekDirectory;
-  } else if (kind.starts_with("os.unix=slink") || kind.starts_with("os.unix=symlink") || kind == "link") {
+  } else if (StartsText("os.unix=slink", type) || StartsText("os.unix=symlink", type) || SameText(type, "link")) {
     entry.EntryKind = fekSymbolicLink;
     const size_t colon = type.find(':');
     if (colon != std::string_view::npos) entry.LinkTarget = std::string(type.substr(colon + 1));
@@ -99,29 +118,29 @@ TNetFactsLine ReadFactsLine(const std::string& ALine, TNetFTPListItem& AEntry) {
     entry.EntryKind = fekFile;
   }
   int64_t number = 0;
-  if (ReadDigits(size, number) || (entry.EntryKind == fekDirectory && ReadDigits(sizd, number)))
+  if (ReadDigits(f.Size, number) || (entry.EntryKind == fekDirectory && ReadDigits(f.Sizd, number)))
     entry.ByteSize = number;
   TDateTime modified;
-  if (ReadFactTime(modify, modified)) entry.ModifiedAt = modified;
+  if (ReadFactTime(f.Modify, modified)) entry.ModifiedAt = modified;
   int64_t bits;
-  if (ReadOctal(mode, bits)) {
+  if (ReadOctal(f.Mode, bits)) {
     entry.OwnerRights = RightsOfMode(bits, 6, (bits & 04000) != 0, 's');
     entry.GroupRights = RightsOfMode(bits, 3, (bits & 02000) != 0, 's');
     entry.OtherRights = RightsOfMode(bits, 0, (bits & 01000) != 0, 't');
-  } else if (!perm.empty()) {
+  } else if (!f.Perm.empty()) {
     // RFC 3659 permission letters (a, c, d, e, f, l, m, p, r, w) in the owner's column
-    entry.OwnerRights = std::string(perm);
+    entry.OwnerRights = std::string(f.Perm);
     entry.GroupRights.clear();
     entry.OtherRights.clear();
   }
-  const std::string_view ownerText = !ownerName.empty() ? ownerName : !owner.empty() ? owner : uid;
-  const std::string_view groupText = !groupName.empty() ? groupName : !group.empty() ? group : gid;
+  const std::string_view ownerText = !f.OwnerName.empty() ? f.OwnerName : !f.Owner.empty() ? f.Owner : f.Uid;
+  const std::string_view groupText = !f.GroupName.empty() ? f.GroupName : !f.Group.empty() ? f.Group : f.Gid;
   if (!ownerText.empty()) entry.Owner = std::string(ownerText);
   if (!groupText.empty()) entry.Group = std::string(groupText);
-  entry.ItemName = std::string(line.substr(p + 1));
+  entry.ItemName = std::string(line.substr(f.NameAt));
 
-  entry.RawLine = AEntry.RawLine;
-  AEntry.Assign(entry);
+  entry.RawLine = std::move(AEntry.RawLine);
+  AEntry = std::move(entry);
   return flEntry;
 }
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "NetFTPList.h"
 
@@ -24,6 +25,9 @@ enum TNetFactsLine : int {
 // "unix.uid" and "unix.group"/"unix.groupname"/"unix.gid". Missing facts
 // leave the entry's defaults.
 TNetFactsLine ReadFactsLine(const std::string& ALine, TNetFTPListItem& AEntry);
+
+// ReadFactsLine(ALine, ...) == flSelfOrUp, without reading the rest.
+bool IsSelfOrUpFactsLine(std::string_view ALine);
 
 // The value of one fact of a fact line (its name in any letter case);
 // false when the line does not have it.

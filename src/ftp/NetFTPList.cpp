@@ -160,8 +160,7 @@ void TNetFTPListItems::LoadFromLines(const TStringList& Lines, TDateTime ARefere
     if (OnlyBlanksAndTabs(Lines[i])) continue;
     if (ListingFormat == flfMachine) {
       // The folder itself and its parent are no entries of it.
-      TNetFTPListItem probe;
-      if (ReadFactsLine(Lines[i], probe) == flSelfOrUp) continue;
+      if (IsSelfOrUpFactsLine(Lines[i])) continue;
     }
     TNetFTPListItem& entry = AddEntry();
     entry.RawLine = Lines[i];
@@ -226,6 +225,9 @@ void TNetFTPListItems::LoadListing(const TStringList& Lines, TNetBaseComponent* 
 namespace {
 
 bool SameMinute(TDateTime A, TDateTime B) {
+  // Both readings stamp a time without seconds at 999 ms: equal values are
+  // the common case.
+  if (A == B) return true;
   int y1, m1, d1, h1, n1, s1, ms1, y2, m2, d2, h2, n2, s2, ms2;
   DecodeDate(A, y1, m1, d1);
   DecodeTime(A, h1, n1, s1, ms1);
@@ -235,8 +237,8 @@ bool SameMinute(TDateTime A, TDateTime B) {
 }
 
 bool SameEntry(const TNetFTPListItem& A, const TNetFTPListItem& B) {
-  return A.EntryKind == B.EntryKind && A.ItemName == B.ItemName && A.LinkTarget == B.LinkTarget &&
-         A.ByteSize == B.ByteSize && SameMinute(A.ModifiedAt, B.ModifiedAt);
+  return A.EntryKind == B.EntryKind && A.ByteSize == B.ByteSize && A.ItemName == B.ItemName &&
+         A.LinkTarget == B.LinkTarget && SameMinute(A.ModifiedAt, B.ModifiedAt);
 }
 
 }  // namespace
@@ -248,6 +250,10 @@ void TNetFTPListItems::ReadListing(const TStringList& Lines, TDateTime AReferenc
     return;
   }
   Clear();
+  FItems.reserve(Lines.size());
+  // The entries are read into local ones and moved into the listing: a
+  // listing of 100,000 lines copies no line twice.
+  auto keep = [this](TNetFTPListItem& AEntry) { FItems.push_back(std::make_unique<TNetFTPListItem>(std::move(AEntry))); };
   size_t first = 0;
   if (ListingFormat == flfUnix && !Lines.empty() && StartsText("TOTAL", Lines[0])) first = 1;
   for (size_t i = first; i < Lines.size(); ++i) {
@@ -255,11 +261,11 @@ void TNetFTPListItems::ReadListing(const TStringList& Lines, TDateTime AReferenc
     if (OnlyBlanksAndTabs(line) || IsListingNote(line)) continue;
     if (ListingFormat == flfMachine) {
       TNetFTPListItem facts;
-      facts.RawLine = line;
       const TNetFactsLine kind = ReadFactsLine(line, facts);
       if (kind == flSelfOrUp) continue;
       if (kind == flEntry) {
-        AddEntry().Assign(facts);
+        facts.RawLine = line;
+        keep(facts);
         continue;
       }
     }
@@ -272,17 +278,18 @@ void TNetFTPListItems::ReadListing(const TStringList& Lines, TDateTime AReferenc
       ruled = false;
     }
     TNetFTPListItem loose;
-    loose.RawLine = line;
     const bool read = ReadListingLineLoosely(line, loose, AReferenceDate);
 
-    TNetFTPListItem& entry = AddEntry();
     if (ruled && (!read || SameEntry(byRules, loose))) {
-      entry.Assign(byRules);
+      keep(byRules);
     } else if (read) {
-      entry.Assign(loose);
+      loose.RawLine = std::move(byRules.RawLine);
+      keep(loose);
     } else {
-      entry.RawLine = line;
-      entry.ItemName = Trim(line);  // a name alone
+      TNetFTPListItem alone;
+      alone.RawLine = std::move(byRules.RawLine);
+      alone.ItemName = Trim(line);  // a name alone
+      keep(alone);
     }
   }
 }
@@ -395,14 +402,14 @@ void TNetFTPListItems::ParseUnixLine(TNetFTPListItem& Entry, bool AGroupMayBeMis
   // Raises for an impossible date or time before the entry is touched.
   const TDateTime modifiedAt = EncodeDate(year, month, day) + EncodeTime(hour, minute, 0, 999);
 
-  std::string name = buffer;  // blanks beyond the one delimiter belong to the name
+  std::string name = std::move(buffer);  // blanks beyond the one delimiter belong to the name
   Entry.EntryKind = kind == 'D' ? fekDirectory : kind == 'L' ? fekSymbolicLink : fekFile;
   Entry.OwnerRights = Range(permissions, 2, 4);
   Entry.GroupRights = Range(permissions, 5, 7);
   Entry.OtherRights = Range(permissions, 8, 10);
   Entry.LinkCount = StrToIntDef(linkCountText, 0);
-  Entry.Owner = owner;
-  Entry.Group = group;
+  Entry.Owner = std::move(owner);
+  Entry.Group = std::move(group);
   Entry.ByteSize = StrToInt64Def(sizeText, 0);
   Entry.ModifiedAt = modifiedAt;
   if (Entry.EntryKind == fekSymbolicLink) {
@@ -413,5 +420,5 @@ void TNetFTPListItems::ParseUnixLine(TNetFTPListItem& Entry, bool AGroupMayBeMis
       name.erase(arrow);
     }
   }
-  Entry.ItemName = name;
+  Entry.ItemName = std::move(name);
 }

@@ -16,6 +16,7 @@ bool IsSpace(char C) { return C == ' ' || C == '\t'; }
 
 std::vector<TWord> SplitWords(std::string_view Line) {
   std::vector<TWord> words;
+  words.reserve(16);  // one allocation for the words of a listing line
   size_t i = 0;
   while (i < Line.size()) {
     while (i < Line.size() && IsSpace(Line[i])) ++i;
@@ -67,13 +68,13 @@ bool ReadGroupedNumber(std::string_view Text, int64_t& Value) {
 // Month names that "ls" prints under other languages than English, lower
 // case, without a trailing period; accented ones in UTF-8 and in Latin-1.
 struct TMonthName {
-  const char* Name;
+  std::string_view Name;  // lengths known at compile time: most words differ in length
   int Month;
 };
-const TMonthName kMonthNames[] = {
+constexpr TMonthName kMonthNames[] = {
     // German (Austria: "Jän"), Dutch, Scandinavian
-    {"j\xc3\xa4n", 1}, {"j\xe4n", 1}, {"m\xc3\xa4r", 3}, {"m\xe4r", 3}, {"m\xc3\xa4rz", 3}, {"m\xe4rz", 3}, {"mai", 5}, {"juni", 6}, {"juli", 7},
-    {"okt", 10}, {"dez", 12}, {"mrt", 3}, {"mei", 5}, {"maj", 5}, {"des", 12},
+    {"j\xc3\xa4n", 1}, {"j\xe4n", 1}, {"m\xc3\xa4r", 3}, {"m\xe4r", 3}, {"m\xc3\xa4rz", 3}, {"m\xe4rz", 3},
+    {"mai", 5}, {"juni", 6}, {"juli", 7}, {"okt", 10}, {"dez", 12}, {"mrt", 3}, {"mei", 5}, {"maj", 5}, {"des", 12},
     // French
     {"janv", 1}, {"f\xc3\xa9vr", 2}, {"f\xe9vr", 2}, {"f\xc3\xa9v", 2}, {"f\xe9v", 2}, {"mars", 3}, {"avr", 4},
     {"juin", 6}, {"juil", 7}, {"ao\xc3\xbbt", 8}, {"ao\xfbt", 8}, {"sept", 9}, {"d\xc3\xa9" "c", 12},
@@ -610,13 +611,14 @@ int LooseMonthNumber(std::string_view AWord) {
     buffer[i] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
   }
   const std::string_view word(buffer, AWord.size());
-  static const char* const kEnglish[12] = {"jan", "feb", "mar", "apr", "may", "jun",
-                                           "jul", "aug", "sep", "oct", "nov", "dec"};
+  static constexpr std::string_view kEnglish[12] = {"jan", "feb", "mar", "apr", "may", "jun",
+                                                     "jul", "aug", "sep", "oct", "nov", "dec"};
+  // The first letter turns most candidates away before a comparison.
   if (word.size() == 3)
     for (int i = 0; i < 12; ++i)
-      if (word == kEnglish[i]) return i + 1;
+      if (word[0] == kEnglish[i][0] && word == kEnglish[i]) return i + 1;
   for (const TMonthName& m : kMonthNames)
-    if (word == m.Name) return m.Month;
+    if (word.size() == m.Name.size() && word[0] == m.Name[0] && word == m.Name) return m.Month;
   return 0;
 }
 
@@ -633,14 +635,14 @@ bool ReadListingLineLoosely(const std::string& ALine, TNetFTPListItem& AEntry, T
       ReadOs400Line(line, words, entry, AReferenceDate)) {
     AEntry.ByteSize = entry.ByteSize;
     AEntry.LinkCount = entry.LinkCount;
-    AEntry.ItemName = entry.ItemName;
-    AEntry.GroupRights = entry.GroupRights;
-    AEntry.Group = entry.Group;
-    AEntry.OwnerRights = entry.OwnerRights;
-    AEntry.Owner = entry.Owner;
-    AEntry.OtherRights = entry.OtherRights;
+    AEntry.ItemName = std::move(entry.ItemName);
+    AEntry.GroupRights = std::move(entry.GroupRights);
+    AEntry.Group = std::move(entry.Group);
+    AEntry.OwnerRights = std::move(entry.OwnerRights);
+    AEntry.Owner = std::move(entry.Owner);
+    AEntry.OtherRights = std::move(entry.OtherRights);
     AEntry.ModifiedAt = entry.ModifiedAt;
-    AEntry.LinkTarget = entry.LinkTarget;
+    AEntry.LinkTarget = std::move(entry.LinkTarget);
     AEntry.EntryKind = entry.EntryKind;
     return true;
   }

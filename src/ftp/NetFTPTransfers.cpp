@@ -436,8 +436,7 @@ void TNetFTP::ListDirectory(TStringList* ADestination, const std::string& ASpeci
   if (machine) {
     // The folder itself and its parent are no entries of it; without their
     // lines every listing line is the row of one entry.
-    TNetFTPListItem probe;
-    std::erase_if(lines, [&](const std::string& ALine) { return ReadFactsLine(ALine, probe) == flSelfOrUp; });
+    std::erase_if(lines, [](const std::string& ALine) { return IsSelfOrUpFactsLine(ALine); });
   }
   FMachineListing = machine;
   if (ADestination) *ADestination = lines;

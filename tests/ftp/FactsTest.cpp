@@ -70,6 +70,8 @@ std::vector<FactCase> Cases() {
       {"type=cdir;modify=20240301140533;perm=flcdmpe; .", flSelfOrUp, fekFile, 0, "", "", kNone, kNone, "?????????", 0},
       {"Type=PDIR;perm=e; ..", flSelfOrUp, fekFile, 0, "", "", kNone, kNone, "?????????", 0},
       {"type=cdir; /home/ann", flSelfOrUp, fekFile, 0, "", "", kNone, kNone, "?????????", 0},
+      {"type=dir;TYPE=cdir; .", flSelfOrUp, fekFile, 0, "", "", kNone, kNone, "?????????", 0},  // the last one stands
+      {"type=cdir;perm=el;", flMalformed, fekFile, 0, "", "", kNone, kNone, "?????????", 0},      // no name
       // no fact line
       {"-rw-r--r-- 1 o g 3 Jan 1 2000 f", flMalformed, fekFile, 0, "", "", kNone, kNone, "?????????", 0},
       {"type=file;size=3;", flMalformed, fekFile, 0, "", "", kNone, kNone, "?????????", 0},
@@ -87,6 +89,7 @@ TEST(Facts, EachLineGivesItsEntry) {
     TNetFTPListItem entry;
     entry.RawLine = c.Line;
     EXPECT_EQ(ReadFactsLine(c.Line, entry), c.Result);
+    EXPECT_EQ(IsSelfOrUpFactsLine(c.Line), c.Result == flSelfOrUp);
     EXPECT_EQ(entry.RawLine, c.Line);
     EXPECT_EQ(entry.EntryKind, c.Kind);
     EXPECT_EQ(entry.ByteSize, c.Size);
