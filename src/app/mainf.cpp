@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QStandardItemModel>
+#include <QStringList>
 #include <QStyle>
 #include <algorithm>
 
@@ -425,7 +426,6 @@ void TMainForm::SetCommandsEnabled(bool AEnabled) {
 
 void TMainForm::ChangeDirAndList(const QString& AFolder) {
   const TRunningCommand Running(FCommandDepth);
-  TStringList Lines;
   SetCommandsEnabled(false);
   const auto Enable = qScopeGuard([this] { SetCommandsEnabled(true); });
   // An empty text goes out as an empty argument.
@@ -433,8 +433,10 @@ void TMainForm::ChangeDirAndList(const QString& AFolder) {
   NetFTP1->SetTransferType(ftASCII);
   CurrentDirEdit->setText(FromRemoteText(NetFTP1->CurrentDirectory()));
   DirectoryListBox->clear();
-  NetFTP1->ListDirectory(&Lines, "", true);
-  ShowListingLines(Lines);
+  // The rows come straight from the client's own lines: a copy of a large
+  // listing would cost as much as showing it.
+  NetFTP1->ListDirectory(nullptr, "", true);
+  ShowListingLines(NetFTP1->ListingLines());
 }
 
 void TMainForm::ShowListingLines(const std::vector<std::string>& ALines) {
@@ -443,7 +445,12 @@ void TMainForm::ShowListingLines(const std::vector<std::string>& ALines) {
   // none, and there a first name may well hold "total".
   const bool SkipFirst =
       !NetFTP1->MachineListing() && !ALines.empty() && ALines.front().find("total") != std::string::npos;
-  for (size_t i = SkipFirst ? 1 : 0; i < ALines.size(); ++i) DirectoryListBox->addItem(FromRemoteText(ALines[i]));
+  // One insertion of all rows: row by row, the list would lay itself out
+  // again after each of 100,000 rows.
+  QStringList Rows;
+  Rows.reserve(static_cast<qsizetype>(ALines.size()));
+  for (size_t i = SkipFirst ? 1 : 0; i < ALines.size(); ++i) Rows.append(FromRemoteText(ALines[i]));
+  DirectoryListBox->addItems(Rows);
 }
 
 void TMainForm::SaveHostSetting(const QString& AValue, const QString& AKey) {
