@@ -1,9 +1,10 @@
-// Writing one value into an INI file: "[Section]" lines followed by
+// Reading and writing one value of an INI file: "[Section]" lines followed by
 // "Key=Value" lines. Section and key names match regardless of letter case;
 // everything else in the file is kept as it stands.
 #pragma once
 
 #include <QString>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -24,3 +25,13 @@ std::string SetIniValue(const std::string& AText, const std::string& ASection, c
 // <file name>" when the file cannot be read back or written.
 void WriteIniString(const QString& AFileName, const std::string& ASection, const std::string& AKey,
                     const std::string& AValue);
+
+// The value of AKey in ASection of the INI text AText, blanks around it
+// removed; none when the section or the key is missing. The first matching
+// key line counts.
+std::optional<std::string> GetIniValue(const std::string& AText, const std::string& ASection, const std::string& AKey);
+
+// The value from the file AFileName; none also when the file is missing or
+// cannot be read.
+std::optional<std::string> ReadIniString(const QString& AFileName, const std::string& ASection,
+                                         const std::string& AKey);
