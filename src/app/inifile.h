@@ -20,6 +20,16 @@ class EIniFileException : public std::runtime_error {
 std::string SetIniValue(const std::string& AText, const std::string& ASection, const std::string& AKey,
                         const std::string& AValue);
 
+// The value of AKey in ASection of the INI text (blanks around it taken off),
+// or ADefault when the section or the key is missing.
+std::string GetIniValue(const std::string& AText, const std::string& ASection, const std::string& AKey,
+                        const std::string& ADefault);
+
+// GetIniValue on the file AFileName; a missing or unreadable file gives
+// ADefault.
+std::string ReadIniString(const QString& AFileName, const std::string& ASection, const std::string& AKey,
+                          const std::string& ADefault);
+
 // Sets the value in the file AFileName (created when missing), writes the
 // file to disk and closes it. Throws EIniFileException "Unable to write to
 // <file name>" when the file cannot be read back or written.

@@ -34,6 +34,10 @@ void TNetFTP::OpenSession(bool AAutoLogin, int32_t ATimeout) {
   const bool viaProxy = FProxySettings->ProxyType != fpcmNone && !FProxySettings->Host.empty();
   FControlHost = viaProxy ? FProxySettings->Host : Host;
   FControlPort = viaProxy ? FProxySettings->Port : Port;
+  FFeatures.clear();
+  FUTF8Names = false;
+  FEPSVRefused = false;
+  FPORTRefused = false;
   TNetScopeExit closeOnFailure([this] { CloseConnection(); });
   PrepareControlTLS();
   OpenConnectionTo(FControlHost, FControlPort, ATimeout);
@@ -48,6 +52,7 @@ void TNetFTP::OpenSession(bool AAutoLogin, int32_t ATimeout) {
     } else {
       FSystemDescription = LastReply.Text.empty() ? std::string() : LastReply.Text.front();
     }
+    if (UseFEAT) RequestFeatures();
     ReportStatus(ftpReady, {"Connection established"});
   }
   closeOnFailure.Release();
@@ -113,6 +118,15 @@ void TNetFTP::Login() {
   ProtectDataChannel();
   SendTransferType();
 }
+
+void TNetFTP::RequestFeatures() {
+  const int16_t code = SendCommand("FEAT", TReplyCodes{});
+  FFeatures = FeaturesOfReply(code, LastReply.Text);
+  FUTF8Names = ListsFeature(FFeatures, "UTF8");
+  if (FUTF8Names) SendCommand("OPTS UTF8 ON", TReplyCodes{});
+}
+
+bool TNetFTP::HasFeature(const std::string& AFeature) const { return ListsFeature(FFeatures, AFeature); }
 
 void TNetFTP::SendTransferType() { SendCommand(FTransferType == ftASCII ? "TYPE A" : "TYPE I", {200}); }
 

@@ -1,6 +1,8 @@
 // The FTP client (RFC 959): one control connection to a server, every FTP
 // operation as a blocking method, data connections in passive (RFC 1579
-// style PASV) and active (PORT) mode, and logins through FTP proxies.
+// style PASV) and active (PORT) mode, and logins through FTP proxies. When
+// asked to, it also reads the server's features (RFC 2389), takes names as
+// UTF-8 (RFC 2640) and uses extended passive and active mode (RFC 2428).
 //
 // Each method writes its command lines on the control connection and reads
 // the server's numeric reply before it returns; a reply whose code the method
@@ -65,6 +67,21 @@ class TNetFTP : public TNetTCPClient {
   int32_t DataPort = 0;  // local port of the active-mode listener; 0 means any
   int32_t DataPortMin = 0;
   int32_t DataPortMax = 0;
+  // After an automatic login, ask "FEAT" and, when the server lists UTF8,
+  // send "OPTS UTF8 ON". Off: the session sends neither.
+  bool UseFEAT = false;
+  // Passive transfers ask "EPSV" first and active ones fall back to "EPRT"
+  // when "PORT" is refused. Off: "PASV" and "PORT" only. Over an IPv6
+  // control connection, where "PASV" and "PORT" cannot name the address,
+  // "EPSV" and "EPRT" are used either way.
+  bool UseEPSV = false;
+  // Milliseconds a transfer waits at most for the next byte on the data
+  // connection (either way), for the server to connect in active mode and
+  // for the final reply; 0 waits without limit. When it strikes the transfer
+  // fails with ENetTransferTimeout, the data connection is closed, and the
+  // control connection stays usable, or is closed when the server's reply
+  // to the transfer does not come either.
+  int32_t IdleTimeout = 0;
   TNotifyEvent OnAfterClientLogin;
   TNetCheckListFormat OnCheckListFormat;
   TNetCreateFTPList OnCreateFTPList;
@@ -97,6 +114,16 @@ class TNetFTP : public TNetTCPClient {
   TStringList& ListingLines() { return *FListingLines; }
   // The parsed form of ListingLines, built on first use after each listing.
   TNetFTPListItems& ParsedListing();
+  // The server's features as "FEAT" listed them in this session ("MDTM",
+  // "REST STREAM", "UTF8"); empty when not asked or refused. Kept after the
+  // session ends, cleared when the next one opens.
+  const TStringList& Features() const { return FFeatures; }
+  // Whether Features names AFeature (its first word, any letter case).
+  bool HasFeature(const std::string& AFeature) const;
+  // Names travel as UTF-8 in this session (the server listed UTF8). The
+  // client never converts them: a caller hands over and gets back the bytes
+  // of the wire, UTF-8 here, whatever the server uses otherwise.
+  bool UTF8Names() const { return FUTF8Names; }
   // The data connection of the running transfer, null otherwise.
   TNetTCPConnection* DataConnection() const { return FDataConnection.get(); }
   // The control connection runs over TLS.
@@ -115,6 +142,11 @@ class TNetFTP : public TNetTCPClient {
   void OpenSession(bool AAutoLogin = true, int32_t ATimeout = DefaultTimeLimit);
   // "USER", "PASS" (or the proxy's sequence), then the transfer type.
   void Login();
+  // Sends "FEAT" and keeps what it lists (any reply but 211 lists nothing),
+  // then, when UTF8 is listed, "OPTS UTF8 ON" (its refusal is no error:
+  // the listed feature is what makes names UTF-8). OpenSession calls it
+  // after "SYST" when UseFEAT is set.
+  void RequestFeatures();
   // "QUIT" without waiting for the reply when connected, then disconnects.
   void Quit();
   void ChangeDirectory(const std::string& ADirectory);   // "CWD "; 200 or 250
@@ -172,6 +204,15 @@ class TNetFTP : public TNetTCPClient {
   void EndProtectedUpload(TNetTCPConnection& AData);
 
   void RequestPassiveAddress(std::string& AHost, int32_t& APort);
+  bool RequestExtendedPassivePort(int32_t& APort);
+  // EPSV and EPRT in this transfer: asked for, or the only way over IPv6.
+  bool UsesExtendedDataCommands() const;
+  // The passive data connection, connected: after "EPSV" or "PASV" (see the
+  // .cpp for the fall-backs). ABeforeConnect runs once the port is known
+  // and before the connect, told whether it came from EPSV; AConnectFailed
+  // runs when the connect has failed.
+  TNetTCPClient& OpenPassiveConnection(const std::function<void(bool AExtended)>& ABeforeConnect,
+                                       const std::function<void()>& AConnectFailed);
   void SendPortCommand(TNetSocketHandle& AHandle);
   void CopySettingsToDataConnection(TNetTCPConnection& AConnection);
   TNetTCPClient& NewPassiveConnection(const std::string& AHost, int32_t APort);
@@ -179,7 +220,15 @@ class TNetFTP : public TNetTCPClient {
   TNetSimpleServer& NewActiveListener();
   void UsePassiveConnection(TNetTCPClient& AData, const std::function<void()>& ABody);
   void RunTransfer(const std::function<void(bool& ACommanded)>& ADataPhase);
-  void ReceiveTransfer(const std::string& ACommand, TNetStream& ADestination, bool AResume);
+  // ADestination gives the stream once the server has accepted the command;
+  // when resuming, "REST" asks for ARestartAt.
+  void ReceiveTransfer(const std::string& ACommand, const std::function<TNetStream&()>& ADestination, bool AResume,
+                       int64_t ARestartAt);
+  void ReadData(TNetTCPConnection& AData, TNetStream& ADestination);
+  void WriteData(TNetTCPConnection& AData, TNetStream& ASource, bool AFromStart);
+  void LimitDataSends(TNetTCPConnection& AData);
+  [[noreturn]] void RaiseIdleTimeout(const char* AWhat);
+  int16_t ReadFinalReply();
   void SendTransfer(const std::string& ACommand, TNetStream& ASource, bool AFromStart);
   void FinishTransfer();
   void DropFinalReply();
@@ -192,12 +241,17 @@ class TNetFTP : public TNetTCPClient {
   std::unique_ptr<TNetFtpProxySettings> FProxySettings;
   TNetOnParseCustomListFormat FOnParseCustomListFormat;
   std::string FSystemDescription;
+  TStringList FFeatures;
+  bool FUTF8Names = false;
   bool FResumeProbed = false;
   bool FResumeSupported = false;
   std::unique_ptr<TNetTCPConnection> FDataConnection;
   // The host the control connection was opened to (the proxy when one was
   // used): passive data connections go there, whatever a 227 reply names.
   std::string FControlHost;
+  // A 5xx to "EPSV" or to "PORT" holds for the rest of the session.
+  bool FEPSVRefused = false;
+  bool FPORTRefused = false;
   int32_t FControlPort = 0;
   bool FControlEncrypted = false;
   bool FDataProtected = false;
