@@ -39,8 +39,9 @@ QStringList Collapsed(const QStringList& AMessages) {
   return Result;
 }
 
+// The server offers no TLS: the default mode (auto) goes on without it.
 const QStringList Login = {"Resolving hostname localhost.", "Connecting to 127.0.0.1.", "Connected.",
-                           "Connection established"};
+                           "Connection is not encrypted", "Connection established"};
 // A listing reads like a download: its bytes are counted as work too.
 const QStringList Download = {"Starting FTP transfer", "<Download speed>", "Transfer complete.", "Transfer complete"};
 const QStringList Listing = Download;
