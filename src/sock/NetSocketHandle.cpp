@@ -1,5 +1,8 @@
 #include "NetSocketHandle.h"
 
+#include <algorithm>
+#include <chrono>
+
 #include "NetAntiFreezeBase.h"
 #include "NetExceptions.h"
 
@@ -173,27 +176,30 @@ bool TNetSocketHandle::AcceptFrom(TNetSocket Listening) {
 // ---------------------------------------------------------------------------
 // Waiting for data.
 
-// While the anti-freeze is in force, an unlimited wait is cut into slices of
-// its IdleTimeOut and a limited wait longer than that into exactly two waits
-// (first the excess, then one IdleTimeOut), each followed by one anti-freeze
-// step. Otherwise (no anti-freeze, or another thread) it is one wait followed
-// by a step that does nothing.
+// While the anti-freeze is in force, a wait is cut into slices of its
+// IdleTimeOut, each followed by one anti-freeze step; a limited wait ends
+// when its slices add up to the limit. So the windows stay alive through a
+// long time-out too: a transfer that stalls can be aborted after the current
+// slice. Otherwise (no anti-freeze, or another thread) it is one wait
+// followed by a step that does nothing.
 bool TNetSocketHandle::WaitReadable(int32_t Timeout) {
-  if (TNetAntiFreezeBase::ShouldYield()) {
-    if (Timeout == NoTimeLimit) {
-      for (;;) {
-        // Read again after every slice: a handler run by the step may have
-        // freed the anti-freeze (its window closed), and then the rest of the
-        // wait is one piece.
-        TNetAntiFreezeBase* current = TNetAntiFreezeBase::Current();
-        if (!current || !TNetAntiFreezeBase::ShouldYield()) return SelectReadable(NoTimeLimit);
-        if (SelectReadable(current->IdleTimeOut)) return true;
+  if (TNetAntiFreezeBase::ShouldYield() && (Timeout == NoTimeLimit || Timeout > 0)) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(Timeout);
+    for (;;) {
+      // Read again after every slice: a handler run by the step may have
+      // freed the anti-freeze (its window closed), and then the rest of the
+      // wait is one piece.
+      TNetAntiFreezeBase* current = TNetAntiFreezeBase::Current();
+      int32_t left = NoTimeLimit;
+      if (Timeout != NoTimeLimit) {
+        left = static_cast<int32_t>(std::max<int64_t>(
+            0, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+                   .count()));
       }
-    }
-    const int32_t idle = TNetAntiFreezeBase::Current()->IdleTimeOut;
-    if (Timeout > idle) {
-      if (SelectReadable(Timeout - idle)) return true;
-      Timeout = idle;
+      if (!current || !TNetAntiFreezeBase::ShouldYield()) return SelectReadable(left);
+      const int32_t slice = std::max<int32_t>(current->IdleTimeOut, 1);
+      if (left != NoTimeLimit && left <= slice) return SelectReadable(left);
+      if (SelectReadable(slice)) return true;
     }
   }
   return SelectReadable(Timeout);
