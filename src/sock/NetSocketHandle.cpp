@@ -1,5 +1,7 @@
 #include "NetSocketHandle.h"
 
+#include <sys/socket.h>
+
 #include <algorithm>
 #include <chrono>
 
@@ -65,7 +67,18 @@ int32_t TNetSocketHandle::ConnectFirst(const std::vector<TNetSocketHandle*>& AHa
   return result;
 }
 
+// A blocking send to a peer that takes nothing would hold the windows until
+// the send time-out (or for ever): while the anti-freeze is in force, a send
+// first waits for room in its slices, at most the send time-out, and then
+// sends what fits without blocking. When no room came in time, it fails as
+// the time-out would, with the would-block error; a trickle of room now and
+// then does not stretch the time-out.
 int32_t TNetSocketHandle::SendBytes(const void* Buffer, int32_t Length, int32_t Flags) {
+  if ((Flags & MSG_DONTWAIT) == 0 && TNetAntiFreezeBase::ShouldYield()) {
+    if (!WaitWritable(FSendTimeout > 0 ? FSendTimeout : NoTimeLimit) && HasOsHandle)
+      Stack().RaiseSocketFailure(ErrWouldBlock);
+    Flags |= MSG_DONTWAIT;
+  }
   return Stack().SockSend(OsHandle, Buffer, Length, Flags);
 }
 
@@ -84,6 +97,7 @@ void TNetSocketHandle::SetOption(int32_t Level, int32_t OptName, const void* Opt
 
 void TNetSocketHandle::SetSendTimeout(int32_t Milliseconds) {
   Stack().CheckSocketResult(Stack().SockSetSendTimeout(OsHandle, Milliseconds));
+  FSendTimeout = Milliseconds;
 }
 
 void TNetSocketHandle::SetRemote(const std::string& ARemoteIP, int32_t ARemotePort) {
@@ -203,6 +217,34 @@ bool TNetSocketHandle::WaitReadable(int32_t Timeout) {
     }
   }
   return SelectReadable(Timeout);
+}
+
+bool TNetSocketHandle::WaitWritable(int32_t Timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(Timeout);
+  for (;;) {
+    // A window handler run by a step may have closed the socket (an abort):
+    // the send that follows reports it.
+    if (!HasOsHandle) return false;
+    int32_t left = NoTimeLimit;
+    if (Timeout != NoTimeLimit) {
+      left = static_cast<int32_t>(std::max<int64_t>(
+          0, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+                 .count()));
+    }
+    TNetAntiFreezeBase* current = TNetAntiFreezeBase::Current();
+    if (!current || !TNetAntiFreezeBase::ShouldYield()) return SelectWritable(left);
+    const int32_t slice = std::max<int32_t>(current->IdleTimeOut, 1);
+    if (left != NoTimeLimit && left <= slice) return SelectWritable(left);
+    if (SelectWritable(slice)) return true;
+    TNetAntiFreezeBase::YieldToUI(true, false);
+  }
+}
+
+bool TNetSocketHandle::SelectWritable(int32_t Timeout) {
+  TNetSocketListPosix writeList;
+  writeList.Add(OsHandle);
+  // A failing wait (-1) counts as no room.
+  return Stack().SockSelect(nullptr, &writeList, nullptr, Timeout) == 1;
 }
 
 bool TNetSocketHandle::SelectReadable(int32_t Timeout) {

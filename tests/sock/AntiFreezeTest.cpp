@@ -158,6 +158,32 @@ TEST_F(SlicedWait, AnUnlimitedWaitIsCutIntoIdleSlices) {
   for (size_t i = 1; i < af.Pumps.size(); ++i) EXPECT_GE(Millis(af.Pumps[i - 1], af.Pumps[i]), 35) << i;
 }
 
+// A peer that takes nothing: the send that finds no room waits in idle
+// slices for the send time-out, then fails as the time-out would.
+TEST_F(SlicedWait, ASendThatFindsNoRoomWaitsInIdleSlicesUpToTheSendTimeout) {
+  TCountingAntiFreeze af;
+  af.IdleTimeOut = 50;
+  FHandle.SetSendTimeout(600);
+  const std::string block(1 << 16, 'x');
+  int32_t code = 0;
+  Clock::time_point start;
+  for (int sends = 0; sends < 10000 && code == 0; ++sends) {
+    af.Pumps.clear();
+    start = Clock::now();
+    try {
+      Stack().CheckSocketResult(FHandle.SendBytes(block.data(), static_cast<int32_t>(block.size()), 0));
+    } catch (const ENetSocketError& e) {
+      code = e.SocketErrorCode;
+    }
+  }
+  const int64_t elapsed = MillisSince(start);
+  EXPECT_EQ(code, ErrWouldBlock);
+  EXPECT_GE(elapsed, 580);
+  EXPECT_LT(elapsed, 3000);
+  EXPECT_GE(af.Pumps.size(), 6u);
+  EXPECT_LE(static_cast<int64_t>(af.Pumps.size()), elapsed / 40 + 1);
+}
+
 TEST_F(SlicedWait, OnAnotherThreadTheWaitIsOnePieceWithoutPumps) {
   TCountingAntiFreeze af;
   af.IdleTimeOut = 50;
