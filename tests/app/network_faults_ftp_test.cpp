@@ -202,6 +202,40 @@ TEST_F(NetworkFaultsTest, AbortEndsAStalledDownloadAtOnce) {
   EXPECT_TRUE(ReadResumeRecord(LocalFile("a.bin")));
 }
 
+// The same for an upload that the server stops taking: the sends wait for
+// room in slices, so the click comes through.
+TEST_F(NetworkFaultsTest, AbortEndsAStalledUploadAtOnce) {
+  ScriptedFtpServer Scripted;
+  const std::unique_ptr<TMainForm> Form = ConnectedTo(Scripted);
+  // Nobody reads the data connection: the kernel takes the first megabytes,
+  // then there is no room.
+  Scripted.SetHandler("STOR", [](FtpSession& ASession, const std::string&) { ASession.Reply("150 Ok to send data."); });
+  WritePatternFile(LocalFile("big.bin"), 64 << 20);
+  Form->arquivo->setText("big.bin");
+  Clock::time_point Clicked{};
+  bool Posted = false;
+  QTimer Watch;
+  QObject::connect(&Watch, &QTimer::timeout, Form.get(), [&] {
+    if (!Form->TransferRunning || Posted) return;
+    Posted = true;
+    QTimer::singleShot(1500, Form.get(), [&] {
+      Clicked = Clock::now();
+      QTest::mouseClick(Form->AbortButton, Qt::LeftButton);
+    });
+  });
+  Watch.start(20);
+  QTest::mouseClick(Form->UploadButton, Qt::LeftButton);
+
+  ASSERT_TRUE(Posted);
+  EXPECT_LT(MillisSince(Clicked), 2000);
+  EXPECT_EQ(Errors, QStringList());
+  QStringList Trace;
+  for (int i = 0; i < Form->DebugListBox->count(); ++i) Trace << Form->DebugListBox->item(i)->text();
+  EXPECT_TRUE(Trace.contains("->> ABOR"));
+  EXPECT_TRUE(Trace.contains("Transfer aborted"));
+  EXPECT_TRUE(Form->NetFTP1->IsConnected());
+}
+
 // Each stall costs one attempt; every retry resumes where the last one
 // stopped, on a new session; after the third the time-out's message stays.
 TEST_F(NetworkFaultsTest, SendFilesDownloadThatKeepsStallingFailsAfterThreeRetries) {
