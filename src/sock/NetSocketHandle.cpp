@@ -14,6 +14,15 @@ constexpr int32_t ShutdownSending = 1;  // no more sending
 
 TNetStack& Stack() { return *StackInstance; }
 
+using Clock = std::chrono::steady_clock;
+
+// What is left of a wait of ATimeout ms begun at AStart; NoTimeLimit stays.
+int32_t TimeLeft(Clock::time_point AStart, int32_t ATimeout) {
+  if (ATimeout == NoTimeLimit) return NoTimeLimit;
+  const int64_t spent = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - AStart).count();
+  return static_cast<int32_t>(std::max<int64_t>(0, ATimeout - spent));
+}
+
 }  // namespace
 
 TNetSocketHandle::TNetSocketHandle() = default;
@@ -198,18 +207,13 @@ bool TNetSocketHandle::AcceptFrom(TNetSocket Listening) {
 // followed by a step that does nothing.
 bool TNetSocketHandle::WaitReadable(int32_t Timeout) {
   if (TNetAntiFreezeBase::ShouldYield() && (Timeout == NoTimeLimit || Timeout > 0)) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(Timeout);
+    const Clock::time_point start = Clock::now();
     for (;;) {
       // Read again after every slice: a handler run by the step may have
       // freed the anti-freeze (its window closed), and then the rest of the
       // wait is one piece.
       TNetAntiFreezeBase* current = TNetAntiFreezeBase::Current();
-      int32_t left = NoTimeLimit;
-      if (Timeout != NoTimeLimit) {
-        left = static_cast<int32_t>(std::max<int64_t>(
-            0, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
-                   .count()));
-      }
+      const int32_t left = TimeLeft(start, Timeout);
       if (!current || !TNetAntiFreezeBase::ShouldYield()) return SelectReadable(left);
       const int32_t slice = std::max<int32_t>(current->IdleTimeOut, 1);
       if (left != NoTimeLimit && left <= slice) return SelectReadable(left);
@@ -220,17 +224,12 @@ bool TNetSocketHandle::WaitReadable(int32_t Timeout) {
 }
 
 bool TNetSocketHandle::WaitWritable(int32_t Timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(Timeout);
+  const Clock::time_point start = Clock::now();
   for (;;) {
     // A window handler run by a step may have closed the socket (an abort):
     // the send that follows reports it.
     if (!HasOsHandle) return false;
-    int32_t left = NoTimeLimit;
-    if (Timeout != NoTimeLimit) {
-      left = static_cast<int32_t>(std::max<int64_t>(
-          0, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
-                 .count()));
-    }
+    const int32_t left = TimeLeft(start, Timeout);
     TNetAntiFreezeBase* current = TNetAntiFreezeBase::Current();
     if (!current || !TNetAntiFreezeBase::ShouldYield()) return SelectWritable(left);
     const int32_t slice = std::max<int32_t>(current->IdleTimeOut, 1);
