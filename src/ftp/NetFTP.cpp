@@ -34,7 +34,11 @@ void TNetFTP::OpenSession(bool AAutoLogin, int32_t ATimeout) {
   const bool viaProxy = FProxySettings->ProxyType != fpcmNone && !FProxySettings->Host.empty();
   FControlHost = viaProxy ? FProxySettings->Host : Host;
   TNetScopeExit closeOnFailure([this] { CloseConnection(); });
+  FFeaturesAsked = false;
+  FHashOptsSent = false;
+  FHashRefused = false;
   OpenConnectionTo(FControlHost, viaProxy ? FProxySettings->Port : Port, ATimeout);
+  ApplyKeepAlive(*this);
   ReadReply({220});
   GreetingReply.Assign(LastReply);
   if (AAutoLogin) {

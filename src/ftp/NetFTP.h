@@ -15,6 +15,8 @@
 #include <string>
 
 #include "NetFTPList.h"
+#include "NetFTPReceipt.h"
+#include "NetFTPReplyRules.h"
 #include "NetSimpleServer.h"
 #include "NetTCPClient.h"
 
@@ -59,6 +61,26 @@ class TNetFTP : public TNetTCPClient {
   int32_t DataPort = 0;  // local port of the active-mode listener; 0 means any
   int32_t DataPortMin = 0;
   int32_t DataPortMax = 0;
+  // After each binary Retrieve and Store of a named file: "SIZE" and,
+  // where the server's "FEAT" lists a digest command, the server's digest of
+  // the file, compared with the local file; a difference fails the transfer
+  // (ENetFTPTransferIncomplete, ENetFTPDigestMismatch). A server that gives
+  // no size or digest leaves that check out. An upload with "APPE" expects
+  // the remote size before it plus the bytes sent. Off: no check.
+  bool VerifyTransfers = false;
+  // LastTransfer gets the SHA-256 of the whole local file, computed while
+  // the bytes pass, and the server's size and time ("SIZE", "MDTM"), for
+  // a receipt. Off: only what the checks above learn.
+  bool RecordTransfers = false;
+  // TCP keepalive on the control connection and every data connection, so
+  // that a NAT box does not forget the quiet control connection during a
+  // long transfer: the first probe after KeepAliveIdle seconds without
+  // traffic, then one every KeepAliveInterval seconds, the link dropped
+  // after KeepAliveCount unanswered ones. Off: the system's default.
+  bool KeepAlive = false;
+  int32_t KeepAliveIdle = 30;
+  int32_t KeepAliveInterval = 10;
+  int32_t KeepAliveCount = 3;
   TNotifyEvent OnAfterClientLogin;
   TNetCheckListFormat OnCheckListFormat;
   TNetCreateFTPList OnCreateFTPList;
@@ -85,6 +107,11 @@ class TNetFTP : public TNetTCPClient {
   TStringList& ListingLines() { return *FListingLines; }
   // The parsed form of ListingLines, built on first use after each listing.
   TNetFTPListItems& ParsedListing();
+  // What the latest Retrieve or Store of a file learnt, as a receipt: the
+  // direction, the names, the local size and SHA-256 (RecordTransfers or a
+  // SHA-256 check), the server's size, time and digest; Ok once it succeeded
+  // (checks included). The caller adds the company and the error.
+  const TNetFTPReceipt& LastTransfer() const { return FLastTransfer; }
   // The data connection of the running transfer, null otherwise.
   TNetTCPConnection* DataConnection() const { return FDataConnection.get(); }
 
@@ -139,6 +166,22 @@ class TNetFTP : public TNetTCPClient {
   void ServerAccountStep();
   void PrepareListing();
 
+  // --- Checked transfers (NetFTPVerify.cpp)
+  void BeginRecord(bool ADownload, const std::string& ARemoteName, const std::string& ALocalPath);
+  void RetrieveRecorded(const std::string& ARemoteName, TNetStream& ADestination, bool AResume);
+  void StoreRecorded(TNetStream& ASource, const std::string& ARemoteName, bool AAppend);
+  void StoreCommand(TNetStream& ASource, const std::string& ARemoteName, bool AAppend);
+  // The server's features, asked with "FEAT" once per session, on first use.
+  const TStringList& SessionFeatures();
+  // How to ask for the server's digest of a file; none while not verifying.
+  TNetFTPDigestChoice ServerDigestChoice();
+  // "SIZE" against AExpected and the server's digest against the local one
+  // (of ADigestSource, or ALocalSha256 when that is the algorithm). No
+  // ADigestSource: no digest check (an append that adds to a file).
+  void CheckTransfer(const std::string& ARemoteName, bool ADownload, int64_t AExpected,
+                     const TNetFTPDigestChoice& ADigest, TNetStream* ADigestSource, const std::string& ALocalSha256);
+  void ApplyKeepAlive(TNetTCPConnection& AConnection);
+
   void RequestPassiveAddress(std::string& AHost, int32_t& APort);
   void SendPortCommand(TNetSocketHandle& AHandle);
   void CopySettingsToDataConnection(TNetTCPConnection& AConnection);
@@ -160,6 +203,11 @@ class TNetFTP : public TNetTCPClient {
   std::unique_ptr<TNetFtpProxySettings> FProxySettings;
   TNetOnParseCustomListFormat FOnParseCustomListFormat;
   std::string FSystemDescription;
+  TNetFTPReceipt FLastTransfer;
+  TStringList FSessionFeatures;
+  bool FFeaturesAsked = false;   // "FEAT" sent in this session
+  bool FHashOptsSent = false;    // "OPTS HASH" sent in this session
+  bool FHashRefused = false;     // the server refused "OPTS HASH"
   bool FResumeProbed = false;
   bool FResumeSupported = false;
   std::unique_ptr<TNetTCPConnection> FDataConnection;

@@ -41,3 +41,42 @@ std::string QuotedDirectoryOfReply(const TStringList& AReplyText);
 //   213 1048576   -> 1048576
 //   213 12 bytes  -> -1
 int64_t SizeOfReply(const TStringList& AReplyText);
+
+// The features listed in a reply to "FEAT" (RFC 2389), one per entry as the
+// server wrote it, without the leading blank:
+//   211-Features:
+//    MDTM
+//    HASH SHA-1;SHA-256*;MD5
+//   211 End
+// gives MDTM and "HASH SHA-1;SHA-256*;MD5". Any code but 211 (a server
+// without FEAT answers 500 or 502) gives no features, as does a one-line 211.
+TStringList FeaturesOfReply(int32_t ACode, const TStringList& AText);
+
+// Whether the list names the feature: its first word, in any letter case
+// ("REST STREAM" names REST).
+bool ListsFeature(const TStringList& AFeatures, const std::string& AFeature);
+
+// How the server can be asked for a file's digest, chosen from its
+// features: "HASH" with SHA-256, else with SHA-1 (the algorithms listed
+// after HASH, separated by ";", the current one marked "*"; OptsCommand is
+// "OPTS HASH SHA-256" when another one is current), else "XSHA256",
+// "XSHA1", "XMD5", "XCRC" in that order. Command empty: none offered.
+struct TNetFTPDigestChoice {
+  std::string Algorithm;    // "SHA-256", "SHA-1", "MD5", "CRC32"
+  std::string Command;      // "HASH", "XSHA256", ...
+  std::string OptsCommand;  // sent once before the first HASH, or empty
+};
+TNetFTPDigestChoice ServerDigestOfFeatures(const TStringList& AFeatures);
+
+// The digest in a reply to "HASH" or one of the X commands: the first word
+// of the first line that is AHexLength hex digits, in lower case; empty when
+// there is none.
+//   213 SHA-256 0-49 169cd22282da7f147cb491e559e9dd... a.bin  -> 169cd222...
+//   250 7E3A2B1C                                         -> 7e3a2b1c
+std::string DigestOfReply(const TStringList& AText, int AHexLength);
+
+// The time of a 213 reply to "MDTM" (RFC 3659: UTC, YYYYMMDDHHMMSS with
+// optional fraction) as ISO 8601; empty when the text is no such time.
+//   213 20261208101500      -> 2026-12-08T10:15:00Z
+//   213 20261208101500.250  -> 2026-12-08T10:15:00.250Z
+std::string ModifiedTimeOfReply(const TStringList& AText);

@@ -169,6 +169,7 @@ void TNetFTP::ReceiveTransfer(const std::string& ACommand, TNetStream& ADestinat
       RequestPassiveAddress(host, port);
       TNetTCPClient& data = NewPassiveConnection(host, port);
       data.OpenConnection(DefaultTimeLimit);
+      ApplyKeepAlive(data);
       UsePassiveConnection(data, [&] {
         if (AResume) SendCommand("REST " + std::to_string(ADestination.Position()), {350});
         WriteLine(ACommand);
@@ -182,7 +183,7 @@ void TNetFTP::ReceiveTransfer(const std::string& ACommand, TNetStream& ADestinat
       SendCommand(ACommand, {125, 150, 154});
       commanded = true;
       // Without a connection the read below finds nothing and ends at once.
-      listener.WaitForConnection();
+      if (listener.WaitForConnection()) ApplyKeepAlive(listener);
       listener.ReadToStream(ADestination, -1, true);
     }
   });
@@ -211,6 +212,7 @@ void TNetFTP::SendTransfer(const std::string& ACommand, TNetStream& ASource, boo
         TNetScopeExit dropReply([this] { DropFinalReply(); });
         data.OpenConnection(DefaultTimeLimit);
         dropReply.Release();
+        ApplyKeepAlive(data);
       }
       UsePassiveConnection(data, [&] {
         ReadReply({110, 125, 150});
@@ -221,7 +223,7 @@ void TNetFTP::SendTransfer(const std::string& ACommand, TNetStream& ASource, boo
       TNetSimpleServer& listener = NewActiveListener();
       SendCommand(ACommand, {125, 150});
       commanded = true;
-      listener.WaitForConnection();
+      if (listener.WaitForConnection()) ApplyKeepAlive(listener);
       // The server takes the close of the data connection as the end of the file.
       if (listener.IsConnected()) write(listener);
     }
@@ -234,14 +236,14 @@ void TNetFTP::AfterRetrieve(TNetStream& AStream) {
 
 void TNetFTP::Retrieve(const std::string& ARemoteName, TNetStream& ADestination, bool AResume) {
   CheckArgument(ARemoteName, "The file name");
-  const bool resume = AResume && ResumeSupported();
-  ReceiveTransfer("RETR " + ARemoteName, ADestination, resume);
-  AfterRetrieve(ADestination);
+  BeginRecord(true, ARemoteName, "");
+  RetrieveRecorded(ARemoteName, ADestination, AResume);
 }
 
 void TNetFTP::Retrieve(const std::string& ARemoteName, const std::string& ALocalPath, bool ACanOverwrite,
                        bool AResume) {
   CheckArgument(ARemoteName, "The file name");
+  BeginRecord(true, ARemoteName, ALocalPath);
   std::unique_ptr<TNetFileStream> file;
   bool resume = AResume;
   if (FileExists(ALocalPath)) {
@@ -257,11 +259,18 @@ void TNetFTP::Retrieve(const std::string& ARemoteName, const std::string& ALocal
   } else {
     file = std::make_unique<TNetFileStream>(ALocalPath, fmCreate | fmShareExclusive);
   }
-  Retrieve(ARemoteName, *file, resume);
+  RetrieveRecorded(ARemoteName, *file, resume);
 }
 
 void TNetFTP::Store(TNetStream& ASource, const std::string& ARemoteName, bool AAppend) {
   CheckArgument(ARemoteName, "The file name");
+  BeginRecord(false, ARemoteName, "");
+  StoreRecorded(ASource, ARemoteName, AAppend);
+}
+
+// "STOU " for an empty name (from the stream's start), else "APPE " (from
+// its position) or "STOR " (from its start).
+void TNetFTP::StoreCommand(TNetStream& ASource, const std::string& ARemoteName, bool AAppend) {
   if (ARemoteName.empty()) {
     SendTransfer("STOU ", ASource, true);
   } else if (AAppend) {
@@ -273,8 +282,9 @@ void TNetFTP::Store(TNetStream& ASource, const std::string& ARemoteName, bool AA
 
 void TNetFTP::Store(const std::string& ALocalPath, const std::string& ARemoteName, bool AAppend) {
   CheckArgument(ARemoteName, "The file name");
+  BeginRecord(false, ARemoteName, ALocalPath);
   TNetFileStream file(ALocalPath, fmOpenRead | fmShareDenyNone);
-  Store(file, ARemoteName, AAppend);
+  StoreRecorded(file, ARemoteName, AAppend);
 }
 
 void TNetFTP::ListDirectory(TStringList* ADestination, const std::string& ASpecifier, bool ADetails) {

@@ -46,6 +46,10 @@ class TNetSocketHandle : public TNetPersistent {
   int32_t RecvBytes(void* Buffer, int32_t Length, int32_t Flags = 0);
   // Raises ENetSocketError on failure.
   void SetOption(int32_t Level, int32_t OptName, const void* OptVal, int32_t OptLen);
+  // TCP keepalive: the first probe after AIdle seconds without traffic, then
+  // one every AInterval seconds, the link dropped after ACount unanswered
+  // ones. Keeps a link through a NAT box that forgets quiet connections.
+  void SetKeepAlive(int32_t AIdle, int32_t AInterval, int32_t ACount);
   // Binds to IP/Port, or inside the client port range when Port is 0 and a
   // complete range is set. Raises ENetCouldNotBindSocket,
   // ENetInvalidPortRange or ENetCanNotBindPortInRange.
