@@ -10,6 +10,7 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 class QLabel;
@@ -86,6 +87,9 @@ class Tf_remessadados : public QWidget {
 
   // Download (true) or upload (false) of NOMEARQUIVO in the company's folder.
   void Transfer(QObject* ASender, bool ADownload);
+  // Appends the receipt of AClient's download or upload (AError: the
+  // failure's message, empty when the command succeeded).
+  void WriteReceipt(TMainForm& AClient, bool ADownload, const std::string& AError);
 
   std::vector<std::unique_ptr<TMainForm>> FClientWindows;
   bool FFrameFitted = false;
