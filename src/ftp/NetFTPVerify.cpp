@@ -5,6 +5,7 @@
 // that ends a cut-short transfer with "226" is not taken at its word. What
 // the transfer learnt is kept as a receipt (LastTransfer); the local SHA-256
 // is computed while the bytes pass, never by a second read of the file.
+#include <algorithm>
 #include <optional>
 
 #include "NetExceptions.h"
