@@ -179,8 +179,9 @@ void Tf_remessadados::Transfer(QObject* ASender, bool ADownload) {
   TMainForm* Client = NewClientWindow();
   Client->arquivo->setText(NOMEARQUIVO->text());
   Client->CurrentDirEdit->setText(QStringLiteral("/corvatec/") + empresa->text());
-  Client->ConnectButtonClick(ASender);
+  // Every click leaves a receipt, also one whose connect failed.
   try {
+    Client->ConnectButtonClick(ASender);
     if (ADownload)
       Client->DirectoryListBoxDblClick(ASender);
     else

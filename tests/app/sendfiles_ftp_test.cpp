@@ -17,6 +17,7 @@
 
 #include "AppFtpTest.h"
 #include "LoopbackSocket.h"
+#include "NetFTPReceipt.h"
 #include "Sha256.h"
 #include "adLabelEdit.h"
 #include "appcontrols.h"
@@ -202,6 +203,16 @@ TEST_F(SendFilesFtpTest, FailuresLeaveTheWindowOpenForAnotherTry) {
     EXPECT_EQ(Window->empresa->text(), Case.Company);
     EXPECT_EQ(Window->NOMEARQUIVO->text(), "operacoes.exe");
     EXPECT_EQ(Window->ClientWindowCount(), ++Windows);
+    // A failed receipt with the message the error box showed.
+    const std::string Receipts = ReadFile(ReceiptsFile());
+    const std::string Last = Receipts.substr(Receipts.rfind('\n', Receipts.size() - 2) + 1);
+    EXPECT_NE(Last.find("\"remote_path\": \"/corvatec/" + std::string(Case.Company) + "/operacoes.exe\""),
+              std::string::npos)
+        << Last;
+    EXPECT_NE(Last.find("\"bytes\": null, \"sha256\": null"), std::string::npos) << Last;
+    EXPECT_NE(Last.find("\"result\": \"failed\", \"error\": " + JSONString(Errors[0].toStdString()) + "}"),
+              std::string::npos)
+        << Last;
   }
 
   // Corrected, the next click works.
@@ -213,6 +224,9 @@ TEST_F(SendFilesFtpTest, FailuresLeaveTheWindowOpenForAnotherTry) {
   EXPECT_EQ(FindPatternMismatch(LocalFile("operacoes.exe"), FileBytes), -1);
   EXPECT_FALSE(Window->isVisible());
   EXPECT_EQ(Window->ClientWindowCount(), Windows);
+  const std::string Receipts = ReadFile(ReceiptsFile());
+  EXPECT_EQ(std::count(Receipts.begin(), Receipts.end(), '\n'), 4) << Receipts;
+  EXPECT_NE(Receipts.rfind("\"result\": \"ok\", \"error\": null}\n"), std::string::npos) << Receipts;
 }
 
 // The clicks below are posted at the first work event of the download; the
