@@ -4,6 +4,7 @@
 #
 #   bench_work=$(bench_workdir NAME)   # /dev/shm/remessa-NAME.XXXXXX, removed at exit
 #   bench_start_vsftpd ANON_ROOT [EXTRA_CONFIG_LINES]   # sets bench_port
+#   bench_stop_vsftpd
 bench_vsftpd_pid=""
 bench_work=""
 bench_cleanup() {
@@ -50,6 +51,15 @@ CONF
   done
   echo "vsftpd did not start on 127.0.0.1:$bench_port" >&2
   return 1
+}
+
+# Stops the server started last, so that another can be started.
+bench_stop_vsftpd() {
+  if [ -n "$bench_vsftpd_pid" ]; then
+    kill "$bench_vsftpd_pid" 2>/dev/null || true
+    wait "$bench_vsftpd_pid" 2>/dev/null || true
+    bench_vsftpd_pid=""
+  fi
 }
 
 bench_median() { sort -n | awk '{a[NR]=$1} END {print (NR%2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2}'; }

@@ -5,7 +5,7 @@
 // Options: --host H --port P --user U --password W (defaults 127.0.0.1, 21,
 // anonymous, empty), --active (default passive), --ascii (default binary),
 // --recv-buffer N, --send-buffer N, --quiet, --format; --help and --version
-// print and exit.
+// print to standard output, exit 0 and connect to nothing.
 // Commands: get REMOTE LOCAL [--resume] [--overwrite]; put LOCAL REMOTE
 // [--append]; list [DIR]; nlst [DIR]; size NAME; pwd; cd DIR; mkdir NAME;
 // rmdir NAME; delete NAME; raw "COMMAND"; parse-listing FILE.
@@ -14,12 +14,21 @@
 // HOST:PORT, with --socks-user U (the SOCKS 4 user id; for SOCKS 5 it, or
 // --socks-password W, asks for user name and password authentication),
 // handed to the client's UseSocksProxy before OpenSession: every passive
-// data connection goes through the same proxy to the same destination.
+// data connection goes through the same proxy to the same destination, and
+// TLS runs above the proxy's handshake.
 // An FTP proxy: --proxy-type KIND (fpcmNone, fpcmUserSite, fpcmSite,
 // fpcmOpen, fpcmUserPass, fpcmTransparent, fpcmHttpProxyWithFtp)
 // --proxy-host H --proxy-port P --proxy-user U --proxy-password W, copied
 // into the client's ProxySettings; --host and --port still name the server.
 //
+// FTP over TLS: --tls off|auto|required|implicit (default auto: "AUTH TLS",
+// and clear text when the server refuses it; implicit without --port uses
+// port 990), --ca-file FILE (PEM authorities trusted besides the system's),
+// --trust-fingerprint SHA256:HEX (a certificate accepted for this run
+// although it does not verify; 64 hex digits, colons allowed, either case;
+// may be repeated). Nothing of it is written anywhere.
+// Options stand anywhere on the line; a malformed value is a usage error,
+// found before anything connects.
 // Every binary get and put is checked: the server's size ("SIZE") and, where
 // the server offers one, its digest of the file must match the local file,
 // or the command fails. --receipt FILE appends one JSON line per get or put
@@ -56,6 +65,10 @@ namespace {
 struct Options {
   std::string host = "127.0.0.1";
   int32_t port = 21;
+  bool portGiven = false;
+  TNetFTPTLSMode tls = tlsAuto;
+  std::string caFile;
+  std::vector<std::string> fingerprints;  // canonical forms
   std::string user = "anonymous";
   std::string password;
   bool active = false;
@@ -76,19 +89,29 @@ struct Options {
 void PrintUsage(std::ostream& out) {
   out << "usage: ftpxfer [--host H] [--port P] [--user U] [--password W] [--active] [--ascii]\n"
       << "               [--recv-buffer N] [--send-buffer N] [--quiet] [--format]\n"
+      << "               [--tls off|auto|required|implicit] [--ca-file FILE] [--trust-fingerprint SHA256:HEX]...\n"
       << "               [--socks4 | --socks4a | --socks5 HOST:PORT] [--socks-user U] [--socks-password W]\n"
       << "               [--proxy-type KIND] [--proxy-host H] [--proxy-port P] [--proxy-user U]\n"
       << "               [--proxy-password W] [--receipt FILE] COMMAND [ARGS]\n"
       << "commands: get REMOTE LOCAL [--resume] [--overwrite] | put LOCAL REMOTE [--append] |\n"
       << "          list [DIR] | nlst [DIR] | size NAME | pwd | cd DIR | mkdir NAME | rmdir NAME |\n"
       << "          delete NAME | raw \"COMMAND\" | parse-listing FILE\n"
-      << "       ftpxfer --help | --version\n";
+      << "       ftpxfer --help | --version\n"
+      << "--tls defaults to auto (TLS when the server offers it); implicit uses port 990 unless --port is given.\n";
 }
 
 [[noreturn]] void Usage(const std::string& problem) {
   std::cerr << "ftpxfer: " << problem << "\n";
   PrintUsage(std::cerr);
   std::exit(2);
+}
+
+TNetFTPTLSMode TLSModeNamed(const std::string& AName) {
+  if (AName == "off") return tlsOff;
+  if (AName == "auto") return tlsAuto;
+  if (AName == "required") return tlsRequired;
+  if (AName == "implicit") return tlsImplicit;
+  Usage("--tls takes off, auto, required or implicit, not " + AName);
 }
 
 const char* const kProxyTypeNames[] = {"fpcmNone",     "fpcmUserSite",    "fpcmSite",
@@ -122,16 +145,42 @@ Options Parse(int argc, char** argv) {
     o.socks.Host = text.substr(0, colon);
     o.socks.Version = AVersion;
   };
+  // --help and --version win wherever they stand, whatever else is wrong.
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--help") {
       PrintUsage(std::cout);
       std::exit(0);
-    } else if (a == "--version") {
+    }
+    if (a == "--version") {
       std::cout << "ftpxfer " << REMESSA_VERSION << "\n";
       std::exit(0);
-    } else if (a == "--host") o.host = value(i);
-    else if (a == "--port") o.port = number(i);
+    }
+  }
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--host") o.host = value(i);
+    else if (a == "--port") {
+      o.port = number(i);
+      if (o.port < 1 || o.port > 65535) Usage("not a port: " + std::to_string(o.port));
+      o.portGiven = true;
+    }
+    else if (a == "--tls") o.tls = TLSModeNamed(value(i));
+    else if (a == "--ca-file") {
+      o.caFile = value(i);
+      // Loaded once here, so that a file that is not PEM is a usage error too.
+      try {
+        TNetTLSContext check(o.caFile);
+      } catch (const ENetTLSError& e) {
+        Usage(e.what());
+      }
+    }
+    else if (a == "--trust-fingerprint") {
+      const std::string text = value(i);
+      std::string fingerprint;
+      if (!ParseFingerprint(text, fingerprint)) Usage("not SHA256: and 64 hex digits: " + text);
+      o.fingerprints.push_back(fingerprint);
+    }
     else if (a == "--user") o.user = value(i);
     else if (a == "--password") o.password = value(i);
     else if (a == "--active") o.active = true;
@@ -162,6 +211,7 @@ Options Parse(int argc, char** argv) {
   }
   if (o.words.empty()) Usage("no command");
   if (!o.receipt.empty() && o.words[0] != "get" && o.words[0] != "put") Usage("--receipt is for get and put");
+  if (o.tls == tlsImplicit && !o.portGiven) o.port = 990;
   return o;
 }
 
@@ -256,6 +306,14 @@ int Run(const Options& o) {
     ftp.OnWorkEnd = [&](TNetBaseComponent*, TWorkMode) { progress.End(); };
   }
   ftp.SetProxySettings(o.ftpProxy);
+  ftp.TLSMode = o.tls;
+  ftp.TLSTrust.CAFile = o.caFile;
+  // The certificate is the one of the host the control connection reaches:
+  // the FTP proxy when one is used, else the server.
+  const bool viaFtpProxy = o.ftpProxy.ProxyType != fpcmNone && !o.ftpProxy.Host.empty();
+  for (const std::string& fingerprint : o.fingerprints)
+    ftp.TLSTrust.TrustFingerprint(viaFtpProxy ? o.ftpProxy.Host : o.host, viaFtpProxy ? o.ftpProxy.Port : o.port,
+                                  fingerprint);
   if (o.socks.Version != svNoSocks) {
     TNetSocksSettings socks = o.socks;
     if (!socks.Username.empty() || !socks.Password.empty()) socks.Authentication = saUsernamePassword;

@@ -67,3 +67,14 @@ ENetInvalidPortRange::ENetInvalidPortRange(int32_t portMin, int32_t portMax)
 
 ENetFileNotFound::ENetFileNotFound(const std::string& fileName)
     : ENetTCPConnectionError(FormatMessage("File \"%s\" not found", {fileName})) {}
+
+ENetTLSNotOffered::ENetTLSNotOffered(int32_t replyCode, const std::string& replyText)
+    : ENetTLSError(FormatMessage("The server refused TLS: %d %s", {std::to_string(replyCode), replyText})),
+      ReplyCode(replyCode) {}
+
+ENetTLSCertificateRefused::ENetTLSCertificateRefused(const std::string& server, const std::string& reasons,
+                                                     const std::string& fingerprint)
+    : ENetTLSError(FormatMessage("The certificate of %s is not trusted (%s); its fingerprint is %s",
+                                 {server, reasons, fingerprint})),
+      Reasons(reasons),
+      Fingerprint(fingerprint) {}

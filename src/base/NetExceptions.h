@@ -255,6 +255,31 @@ class ENetFTPFileAlreadyExists : public ENetException {
   ENetFTPFileAlreadyExists() : ENetException("Destination file already exists.") {}
 };
 
+// TLS sessions (RFC 4217 for FTP). A failed handshake, a TLS failure on an
+// established link, or a TLS set-up that cannot be made (a CA file that does
+// not load).
+class ENetTLSError : public ENetException {
+ public:
+  using ENetException::ENetException;
+};
+
+// TLS was required and the server answered "AUTH TLS" with a refusal.
+class ENetTLSNotOffered : public ENetTLSError {
+ public:
+  ENetTLSNotOffered(int32_t replyCode, const std::string& replyText);
+  int32_t ReplyCode;
+};
+
+// The server's certificate did not verify and its fingerprint is not among
+// those trusted for that host and port. Reasons: "unknown issuer", "wrong
+// name", "expired", ...; Fingerprint: "SHA256:" and 64 hex digits.
+class ENetTLSCertificateRefused : public ENetTLSError {
+ public:
+  ENetTLSCertificateRefused(const std::string& server, const std::string& reasons, const std::string& fingerprint);
+  std::string Reasons;
+  std::string Fingerprint;
+};
+
 // A transfer the server answered as complete whose result does not match the
 // local file: the sizes differ ("Upload incomplete: the server has %d of %d
 // bytes.", "Download incomplete: the local copy has %d of %d bytes.") or the

@@ -33,14 +33,17 @@ void TNetFTP::OpenSession(bool AAutoLogin, int32_t ATimeout) {
   // Port stay the server's, which the proxy login names.
   const bool viaProxy = FProxySettings->ProxyType != fpcmNone && !FProxySettings->Host.empty();
   FControlHost = viaProxy ? FProxySettings->Host : Host;
+  FControlPort = viaProxy ? FProxySettings->Port : Port;
   TNetScopeExit closeOnFailure([this] { CloseConnection(); });
   FFeaturesAsked = false;
   FHashOptsSent = false;
   FHashRefused = false;
-  OpenConnectionTo(FControlHost, viaProxy ? FProxySettings->Port : Port, ATimeout);
+  PrepareControlTLS();
+  OpenConnectionTo(FControlHost, FControlPort, ATimeout);
   ApplyKeepAlive(*this);
   ReadReply({220});
   GreetingReply.Assign(LastReply);
+  NegotiateControlTLS();
   if (AAutoLogin) {
     Login();
     if (OnAfterClientLogin) OnAfterClientLogin(this);
@@ -111,6 +114,7 @@ void TNetFTP::Login() {
       throw ENetException("Command not supported.");
   }
   FLoginReply->Assign(LastReply);
+  ProtectDataChannel();
   SendTransferType();
 }
 

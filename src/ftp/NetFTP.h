@@ -17,10 +17,16 @@
 #include "NetFTPList.h"
 #include "NetFTPReceipt.h"
 #include "NetFTPReplyRules.h"
+#include "NetIOHandlerTLS.h"
 #include "NetSimpleServer.h"
 #include "NetTCPClient.h"
 
 enum TNetFTPTransferType : int { ftASCII, ftBinary };
+
+// FTP over TLS (RFC 4217). tlsAuto: "AUTH TLS" after the greeting, and in
+// clear text when the server refuses it; tlsRequired: a refusal ends the
+// session; tlsImplicit: TLS from the first byte (servers listen on port 990).
+enum TNetFTPTLSMode : int { tlsOff, tlsAuto, tlsRequired, tlsImplicit };
 
 enum TNetFtpProxyType : int {
   fpcmNone,
@@ -85,6 +91,12 @@ class TNetFTP : public TNetTCPClient {
   TNetCheckListFormat OnCheckListFormat;
   TNetCreateFTPList OnCreateFTPList;
   TNetFtpAfterGet OnAfterGet;
+  // Off by default, so that the command sequence stays the plain one.
+  TNetFTPTLSMode TLSMode = tlsOff;
+  // The CA file and the fingerprints trusted per host and port for the
+  // certificate of the host the control connection reaches (the server, or
+  // the FTP proxy under the proxy logins, where TLS ends).
+  TNetTLSTrust TLSTrust;
 
   // Changing it while connected and idle sends "TYPE A" or "TYPE I"; while a
   // transfer runs the change is refused silently.
@@ -114,6 +126,10 @@ class TNetFTP : public TNetTCPClient {
   const TNetFTPReceipt& LastTransfer() const { return FLastTransfer; }
   // The data connection of the running transfer, null otherwise.
   TNetTCPConnection* DataConnection() const { return FDataConnection.get(); }
+  // The control connection runs over TLS.
+  bool ControlEncrypted() const { return FControlEncrypted; }
+  // The server agreed to "PROT P": data connections run over TLS.
+  bool DataProtected() const { return FDataProtected; }
 
   // --- The control session
   // Connects (to the FTP proxy when one is set), reads the 220 greeting and,
@@ -156,6 +172,8 @@ class TNetFTP : public TNetTCPClient {
   virtual void AbortTransfer();
 
  protected:
+  // A TLS handler, which moves plain bytes while TLS is off.
+  TNetIOHandlerSocket* CreateSocksHandler() override;
   virtual void AfterRetrieve(TNetStream& AStream);
   virtual void CloseDataConnection();
 
@@ -181,6 +199,17 @@ class TNetFTP : public TNetTCPClient {
   void CheckTransfer(const std::string& ARemoteName, bool ADownload, int64_t AExpected,
                      const TNetFTPDigestChoice& ADigest, TNetStream* ADigestSource, const std::string& ALocalSha256);
   void ApplyKeepAlive(TNetTCPConnection& AConnection);
+
+  // --- TLS (NetFTPTLS.cpp)
+  void PrepareControlTLS();
+  void NegotiateControlTLS();
+  void ProtectDataChannel();
+  TNetIOHandlerTLS* ControlTLS() const;
+  // A new I/O handler for a data connection, owned by it: TLS resuming the
+  // control connection's session when data is protected, plain otherwise.
+  TNetIOHandlerSocket* NewDataHandler(TNetTCPConnection& AData);
+  // After an upload over TLS: our close, then the server's.
+  void EndProtectedUpload(TNetTCPConnection& AData);
 
   void RequestPassiveAddress(std::string& AHost, int32_t& APort);
   void SendPortCommand(TNetSocketHandle& AHandle);
@@ -214,6 +243,9 @@ class TNetFTP : public TNetTCPClient {
   // The host the control connection was opened to (the proxy when one was
   // used): passive data connections go there, whatever a 227 reply names.
   std::string FControlHost;
+  int32_t FControlPort = 0;
+  bool FControlEncrypted = false;
+  bool FDataProtected = false;
   // Set by AbortTransfer while a transfer runs.
   bool FAbortSent = false;
   bool FTransferRunning = false;

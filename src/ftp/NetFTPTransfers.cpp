@@ -51,9 +51,7 @@ TNetTCPClient& TNetFTP::NewPassiveConnection(const std::string& /*AAnnouncedHost
   FDataConnection = std::move(connection);
   bool viaSocks = false;
   if (TNetIOHandlerSocket* control = SocketHandler()) {
-    auto* handler = data.CreateComponent<TNetIOHandlerSocket>();
-    data.SetIOHandler(handler);
-    data.OwnsIOHandler = true;
+    TNetIOHandlerSocket* handler = NewDataHandler(data);
     handler->SocksInfo()->Assign(*control->SocksInfo());
     viaSocks = handler->SocksInfo()->Version != svNoSocks;
     data.Host = viaSocks || !control->SocketHandle() ? FControlHost : control->SocketHandle()->RemoteIP;
@@ -74,6 +72,9 @@ TNetSimpleServer& TNetFTP::NewActiveListener() {
   server.BoundPort = DataPort;
   server.BoundPortMin = DataPortMin;
   server.BoundPortMax = DataPortMax;
+  // A handler installed and opened before listening is the one that listens
+  // (and, once the server has connected, the TLS client of the connection).
+  if (FDataProtected) NewDataHandler(server)->OpenHandler();
   server.StartListening();
   SendPortCommand(*server.ListenerHandle());
   return server;
@@ -195,6 +196,7 @@ void TNetFTP::SendTransfer(const std::string& ACommand, TNetStream& ASource, boo
   auto write = [&](TNetTCPConnection& AData) {
     try {
       AData.WriteFromStream(ASource, AFromStart, false, 0);
+      EndProtectedUpload(AData);
     } catch (const ENetException&) {
       if (!FAbortSent) throw;
     }

@@ -99,6 +99,9 @@ class TNetIOHandlerSocket : public TNetIOHandler {
   bool WaitReadable(int32_t AMilliseconds) override;
   int32_t ReceiveSome(void* ABuffer, int32_t ALength) override;
   int32_t SendSome(const void* ABuffer, int32_t ALength) override;
+  // The bytes sent go to the socket as they are, so the kernel may send a
+  // whole file straight to it.
+  virtual bool WritesRawSocket() const { return true; }
 
  protected:
   void Notification(TNetBaseComponent* AComponent, TNetOperation AOperation) override;

@@ -39,7 +39,7 @@ TNetSocksInfo& TNetTCPClient::UseSocksProxy(const TNetSocksSettings& ASettings) 
   if (IOHandler() && IOHandler()->IsOpen()) throw ENetAlreadyConnected();
   TNetIOHandlerSocket* handler = SocketHandler();
   if (!handler || OwnsIOHandler || !Owns(handler)) {
-    handler = CreateComponent<TNetIOHandlerSocket>();
+    handler = CreateSocksHandler();
     SetIOHandler(handler);
   }
   handler->OnStatus = OnStatus;  // "Resolving ..." and "Connecting to ..." come from the handler

@@ -43,4 +43,7 @@ class TNetTCPClient : public TNetTCPConnection {
   // OpenConnection to AHost:APort in place of Host:Port (an FTP session
   // through a proxy connects to the proxy); Host and Port are left as they are.
   void OpenConnectionTo(const std::string& AHost, int32_t APort, int32_t ATimeout);
+  // The socket handler that UseSocksProxy makes, owned by the client. A
+  // client that may run TLS over the proxy makes a TLS handler here.
+  virtual TNetIOHandlerSocket* CreateSocksHandler() { return CreateComponent<TNetIOHandlerSocket>(); }
 };

@@ -428,7 +428,8 @@ void TNetTCPConnection::WriteFromStream(TNetStream& AStream, bool AAll, bool AWr
 
 int64_t TNetTCPConnection::WriteFileContents(const std::string& AFileName, bool AAllowWholeFileSend) {
   if (!FileExists(AFileName)) throw ENetFileNotFound(AFileName);
-  if (SendWholeFile && !FIntercept && AAllowWholeFileSend && FSocketHandler && FSocketHandler->SocketHandle()) {
+  if (SendWholeFile && !FIntercept && AAllowWholeFileSend && FSocketHandler && FSocketHandler->SocketHandle() &&
+      FSocketHandler->WritesRawSocket()) {
     // A released socket handle still holds its old descriptor number, which
     // may name another socket or file by now: send only on an open link.
     DetectDisconnect(true, true);

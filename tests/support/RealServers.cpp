@@ -137,6 +137,8 @@ PyftpdlibServer::PyftpdlibServer(PyftpdlibOptions options) : ServerProcess("pyft
     argv.insert(argv.end(), {"--rate", std::to_string(FOptions.RateBytesPerSecond)});
   if (FOptions.Verbose)
     argv.push_back("--verbose");
+  if (!FOptions.CertFile.empty())
+    argv.insert(argv.end(), {"--certfile", FOptions.CertFile, "--keyfile", FOptions.KeyFile});
   // The script binds port 0 itself and reports the port on stdout.
   auto ready = [&] {
     std::string out = ReadIfThere(FDir.File("stdout.txt"));
@@ -204,12 +206,35 @@ VsftpdServer::VsftpdServer(VsftpdOptions options) : ServerProcess("vsftpd") {
     if (options.PassivePortMin > 0 && options.PassivePortMax >= options.PassivePortMin)
       config += "pasv_min_port=" + std::to_string(options.PassivePortMin) + "\npasv_max_port=" +
                 std::to_string(options.PassivePortMax) + "\n";
+    if (!options.CertFile.empty()) {
+      // The force_local_* lines hold for accounts; these sessions are
+      // anonymous, which the force_anon_* lines hold for.
+      config +=
+          "ssl_enable=YES\n"
+          "allow_anon_ssl=YES\n"
+          "force_anon_logins_ssl=YES\n"
+          "force_anon_data_ssl=YES\n"
+          "force_local_logins_ssl=YES\n"
+          "force_local_data_ssl=YES\n"
+          "require_ssl_reuse=YES\n"
+          "strict_ssl_read_eof=YES\n"
+          // vsftpd's own default list is DES-CBC3-SHA, which OpenSSL 3 no longer offers.
+          "ssl_ciphers=HIGH\n"
+          "rsa_cert_file=" + options.CertFile + "\n"
+          "rsa_private_key_file=" + options.KeyFile + "\n";
+      if (options.ImplicitTLS)
+        config += "implicit_ssl=YES\n";
+    }
     for (const std::string& line : options.ExtraConfig)
       config += line + "\n";
     WriteFile(FDir.File("vsftpd.conf"), config);
     return std::vector<std::string>{"/usr/sbin/vsftpd", FDir.File("vsftpd.conf")};
   };
-  LaunchOnFreePort(makeArgv, FtpGreets);
+  // With implicit TLS the greeting comes only after a handshake.
+  if (options.ImplicitTLS)
+    LaunchOnFreePort(makeArgv, Accepts);
+  else
+    LaunchOnFreePort(makeArgv, FtpGreets);
 }
 
 std::string VsftpdServer::Url(const std::string& path) const {

@@ -70,6 +70,10 @@ struct PyftpdlibOptions {
   int PassivePortMax = 0;
   int64_t RateBytesPerSecond = 0;  // > 0: every transfer throttled to this
   bool Verbose = false;            // protocol log in Log()
+  // Both set: explicit FTP over TLS with this certificate (chain) and key,
+  // required for logins and data (TLS_FTPHandler, needs python3-openssl).
+  std::string CertFile;
+  std::string KeyFile;
 };
 
 // pyftpdlib (Debian package python3-pyftpdlib), run with /usr/bin/python3 and
@@ -90,6 +94,12 @@ struct VsftpdOptions {
   int PassivePortMin = 0;  // both > 0: pasv_min_port / pasv_max_port
   int PassivePortMax = 0;
   std::vector<std::string> ExtraConfig;  // "name=value" lines added at the end
+  // Both set: FTP over TLS with this certificate (chain) and key, required
+  // for logins and data, data connections required to resume the control
+  // connection's session, uploads required to end with TLS's close.
+  std::string CertFile;
+  std::string KeyFile;
+  bool ImplicitTLS = false;  // TLS from the first byte (implicit_ssl)
 };
 
 // vsftpd (/usr/sbin/vsftpd) in the foreground, anonymous logins only

@@ -27,6 +27,8 @@ def main():
     parser.add_argument("--passive-ports", default="", help="MIN-MAX")
     parser.add_argument("--rate", type=int, default=0, help="bytes per second per transfer, 0: no limit")
     parser.add_argument("--verbose", action="store_true")
+    parser.add_argument("--certfile", default="", help="PEM certificate chain: FTP over TLS (explicit)")
+    parser.add_argument("--keyfile", default="")
     args = parser.parse_args()
 
     # Write permissions for the anonymous user are wanted here.
@@ -40,6 +42,14 @@ def main():
         authorizer.add_anonymous(args.root, perm=FULL_PERMISSIONS)
 
     handler = FTPHandler
+    if args.certfile:
+        # Needs python3-openssl. Logins and data in clear text are refused.
+        from pyftpdlib.handlers import TLS_FTPHandler
+        handler = TLS_FTPHandler
+        handler.certfile = args.certfile
+        handler.keyfile = args.keyfile or None
+        handler.tls_control_required = True
+        handler.tls_data_required = True
     handler.authorizer = authorizer
     handler.banner = "pyftpdlib test server ready."
     # A refused login answers at once instead of after the default 3 seconds.
