@@ -3,9 +3,16 @@
 //   ftpxfer [options] COMMAND [ARGS]
 //
 // Options: --host H --port P --user U --password W (defaults 127.0.0.1, 21,
-// anonymous, empty), --active (default passive), --ascii (default binary),
-// --recv-buffer N, --send-buffer N, --quiet, --format; --help and --version
-// print to standard output, exit 0 and connect to nothing.
+// anonymous, empty; the host may be an IPv6 address, "::1" or "[::1]"),
+// --active (default passive), --ascii (default binary), --recv-buffer N,
+// --send-buffer N, --quiet, --format, --no-epsv, --idle-timeout SECONDS
+// (default 60; 0 waits without limit): the longest wait for a reply, for the
+// next byte of a transfer, for the server's data connection in active mode;
+// --help and --version print to standard output, exit 0 and connect to nothing.
+// The session asks FEAT after the login (and OPTS UTF8 ON when the server
+// lists UTF8; names are passed through as they are either way) and tries
+// EPSV before PASV; --no-epsv keeps to PASV (and to PORT in active mode) over
+// IPv4, where both still work.
 // Commands: get REMOTE LOCAL [--resume] [--overwrite]; put LOCAL REMOTE
 // [--append]; list [DIR]; nlst [DIR]; size NAME; pwd; cd DIR; mkdir NAME;
 // rmdir NAME; delete NAME; raw "COMMAND"; parse-listing FILE.
@@ -73,8 +80,10 @@ struct Options {
   std::string password;
   bool active = false;
   bool ascii = false;
+  bool epsv = true;
   int32_t recvBuffer = 0;
   int32_t sendBuffer = 0;
+  int32_t idleTimeoutSeconds = 60;
   bool quiet = false;
   bool format = false;
   bool resume = false;
@@ -88,7 +97,8 @@ struct Options {
 
 void PrintUsage(std::ostream& out) {
   out << "usage: ftpxfer [--host H] [--port P] [--user U] [--password W] [--active] [--ascii]\n"
-      << "               [--recv-buffer N] [--send-buffer N] [--quiet] [--format]\n"
+      << "               [--recv-buffer N] [--send-buffer N] [--quiet] [--format] [--no-epsv]\n"
+      << "               [--idle-timeout SECONDS]\n"
       << "               [--tls off|auto|required|implicit] [--ca-file FILE] [--trust-fingerprint SHA256:HEX]...\n"
       << "               [--socks4 | --socks4a | --socks5 HOST:PORT] [--socks-user U] [--socks-password W]\n"
       << "               [--proxy-type KIND] [--proxy-host H] [--proxy-port P] [--proxy-user U]\n"
@@ -134,6 +144,13 @@ Options Parse(int argc, char** argv) {
     const std::string text = value(i);
     int32_t n;
     if (!TryStrToInt(text, n)) Usage("not a number: " + text);
+    return n;
+  };
+  // Whole seconds from 0; the client counts milliseconds in 32 bits.
+  auto seconds = [&](int& i) {
+    const std::string text = value(i);
+    int32_t n;
+    if (!TryStrToInt(text, n) || n < 0 || n > 2147483) Usage("not a number of seconds from 0 to 2147483: " + text);
     return n;
   };
   // HOST:PORT, split at the last colon.
@@ -185,8 +202,10 @@ Options Parse(int argc, char** argv) {
     else if (a == "--password") o.password = value(i);
     else if (a == "--active") o.active = true;
     else if (a == "--ascii") o.ascii = true;
+    else if (a == "--no-epsv") o.epsv = false;
     else if (a == "--recv-buffer") o.recvBuffer = number(i);
     else if (a == "--send-buffer") o.sendBuffer = number(i);
+    else if (a == "--idle-timeout") o.idleTimeoutSeconds = seconds(i);
     else if (a == "--quiet") o.quiet = true;
     else if (a == "--format") o.format = true;
     else if (a == "--resume") o.resume = true;
@@ -293,12 +312,16 @@ int Run(const Options& o) {
   ftp.Username = o.user;
   ftp.Password = o.password;
   ftp.Passive = !o.active;
+  ftp.UseFEAT = true;
+  ftp.UseEPSV = o.epsv;
   ftp.SetTransferType(o.ascii ? ftASCII : ftBinary);
   ftp.VerifyTransfers = true;
   ftp.RecordTransfers = !o.receipt.empty();
   ftp.KeepAlive = true;
   if (o.recvBuffer > 0) ftp.RecvBufferSize = o.recvBuffer;
   if (o.sendBuffer > 0) ftp.SendBufferSize = o.sendBuffer;
+  ftp.IdleTimeout = o.idleTimeoutSeconds * 1000;
+  ftp.ReadTimeout = ftp.IdleTimeout;
   if (!o.quiet) {
     ftp.OnStatus = [](TNetBaseComponent*, TNetStatus, const std::string& text) { std::cerr << text << "\n"; };
     ftp.OnWorkBegin = [&](TNetBaseComponent*, TWorkMode, int64_t max) { progress.Begin(max); };

@@ -88,6 +88,24 @@ std::string SetIniValue(const std::string& AText, const std::string& ASection, c
   return Result;
 }
 
+std::string GetIniValue(const std::string& AText, const std::string& ASection, const std::string& AKey,
+                        const std::string& ADefault) {
+  const std::vector<std::string> Lines = SplitLines(AText);
+  size_t i = 0;
+  while (i < Lines.size() && !IsSection(Lines[i], ASection)) ++i;
+  if (i == Lines.size()) return ADefault;
+  for (++i; i < Lines.size() && !IsSectionLine(Lines[i]); ++i)
+    if (IsKey(Lines[i], AKey)) return Trim(Lines[i].substr(Lines[i].find('=') + 1));
+  return ADefault;
+}
+
+std::string ReadIniString(const QString& AFileName, const std::string& ASection, const std::string& AKey,
+                          const std::string& ADefault) {
+  QFile File(AFileName);
+  if (!File.open(QIODevice::ReadOnly)) return ADefault;
+  return GetIniValue(File.readAll().toStdString(), ASection, AKey, ADefault);
+}
+
 void WriteIniString(const QString& AFileName, const std::string& ASection, const std::string& AKey,
                     const std::string& AValue) {
   const EIniFileException Failure("Unable to write to " + AFileName.toLocal8Bit().toStdString());

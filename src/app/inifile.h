@@ -1,4 +1,4 @@
-// Writing one value into an INI file: "[Section]" lines followed by
+// Reading and writing one value of an INI file: "[Section]" lines followed by
 // "Key=Value" lines. Section and key names match regardless of letter case;
 // everything else in the file is kept as it stands.
 #pragma once
@@ -18,6 +18,16 @@ class EIniFileException : public std::runtime_error {
 // which must stay on its line. Lines end with LF.
 std::string SetIniValue(const std::string& AText, const std::string& ASection, const std::string& AKey,
                         const std::string& AValue);
+
+// The value of AKey in ASection of the INI text (blanks around it taken off),
+// or ADefault when the section or the key is missing.
+std::string GetIniValue(const std::string& AText, const std::string& ASection, const std::string& AKey,
+                        const std::string& ADefault);
+
+// GetIniValue on the file AFileName; a missing or unreadable file gives
+// ADefault.
+std::string ReadIniString(const QString& AFileName, const std::string& ASection, const std::string& AKey,
+                          const std::string& ADefault);
 
 // Sets the value in the file AFileName (created when missing), writes the
 // file to disk and closes it. Throws EIniFileException "Unable to write to

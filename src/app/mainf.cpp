@@ -154,6 +154,10 @@ void TMainForm::CreateComponents() {
   NetFTP1->SendBufferSize = 4096;
   NetFTP1->SetProxySettings(TNetFtpProxySettings());  // no proxy, port 0
   NetFTP1->Passive = false;
+  // The extensions of today's servers: the feature list (and UTF-8 names
+  // when listed), and EPSV before PASV unless [Server] USEEPSV=0 says not.
+  NetFTP1->UseFEAT = true;
+  NetFTP1->UseEPSV = ReadServerSwitch(QStringLiteral("USEEPSV"), true);
   NetFTP1->Password = "ftp@localhost";  // replaced at every connect
   // Every binary transfer is checked against the server's size and digest
   // and leaves what it learnt for a receipt; keepalive holds the control
@@ -428,9 +432,9 @@ void TMainForm::ChangeDirAndList(const QString& AFolder) {
   SetCommandsEnabled(false);
   const auto Enable = qScopeGuard([this] { SetCommandsEnabled(true); });
   // An empty text goes out as an empty argument.
-  NetFTP1->ChangeDirectory(ToNetText(AFolder));
+  NetFTP1->ChangeDirectory(ToRemoteText(AFolder));
   NetFTP1->SetTransferType(ftASCII);
-  CurrentDirEdit->setText(FromNetText(NetFTP1->CurrentDirectory()));
+  CurrentDirEdit->setText(FromRemoteText(NetFTP1->CurrentDirectory()));
   DirectoryListBox->clear();
   NetFTP1->ListDirectory(&Lines, "", true);
   ShowListingLines(Lines);
@@ -440,7 +444,7 @@ void TMainForm::ShowListingLines(const std::vector<std::string>& ALines) {
   DirectoryListBox->clear();
   // The "total 12" line that many servers put first is no entry.
   const bool SkipFirst = !ALines.empty() && ALines.front().find("total") != std::string::npos;
-  for (size_t i = SkipFirst ? 1 : 0; i < ALines.size(); ++i) DirectoryListBox->addItem(FromNetText(ALines[i]));
+  for (size_t i = SkipFirst ? 1 : 0; i < ALines.size(); ++i) DirectoryListBox->addItem(FromRemoteText(ALines[i]));
 }
 
 void TMainForm::SaveHostSetting(const QString& AValue, const QString& AKey) {
@@ -449,6 +453,28 @@ void TMainForm::SaveHostSetting(const QString& AValue, const QString& AKey) {
   // setting; a folder that cannot be made fails as the write.
   QDir().mkpath(QFileInfo(Path).absolutePath());
   WriteIniString(Path, "Server", ToNetText(AKey), ToNetText(AValue));
+}
+
+bool TMainForm::ReadServerSwitch(const QString& AKey, bool ADefault) const {
+  std::string Path;
+  try {
+    Path = SettingsFilePath();
+  } catch (const std::runtime_error&) {
+    return ADefault;  // no place for settings: nothing was ever set
+  }
+  const std::string Value = ReadIniString(QString::fromLocal8Bit(Path), "Server", ToNetText(AKey), "");
+  if (Value == "1") return true;
+  if (Value == "0") return false;
+  return ADefault;
+}
+
+std::string TMainForm::ToRemoteText(const QString& AText) const {
+  return NetFTP1->UTF8Names() ? AText.toUtf8().toStdString() : ToNetText(AText);
+}
+
+QString TMainForm::FromRemoteText(const std::string& AText) const {
+  return NetFTP1->UTF8Names() ? QString::fromUtf8(AText.data(), static_cast<qsizetype>(AText.size()))
+                              : FromNetText(AText);
 }
 
 void TMainForm::ShowDisconnectedState() {
@@ -505,7 +531,7 @@ void TMainForm::DirectoryListBoxDblClick(QObject*) {
   SetCommandsEnabled(false);
   const auto Enable = qScopeGuard([this] { SetCommandsEnabled(true); });
   NetFTP1->SetTransferType(ftBinary);
-  const std::string RemoteName = ToNetText(Name);
+  const std::string RemoteName = ToRemoteText(Name);
   // -1 when the server gives no size.
   ExpectedBytes = NetFTP1->FileSize(RemoteName);
   const std::string LocalPath = ToNetText(llocal->text() + Name);
@@ -526,9 +552,8 @@ void TMainForm::UploadButtonClick(QObject*) {
   const auto Enable = qScopeGuard([this] { SetCommandsEnabled(true); });
   NetFTP1->SetTransferType(ftBinary);
   // The local path is relative to the working folder; llocal plays no part.
-  const std::string Name = ToNetText(arquivo->text());
-  NetFTP1->Store(Name, Name, false);
-  ChangeDirAndList(FromNetText(NetFTP1->CurrentDirectory()));
+  NetFTP1->Store(ToNetText(arquivo->text()), ToRemoteText(arquivo->text()), false);
+  ChangeDirAndList(FromRemoteText(NetFTP1->CurrentDirectory()));
 }
 
 void TMainForm::DeleteButtonClick(QObject*) {
@@ -546,7 +571,7 @@ void TMainForm::DeleteButtonClick(QObject*) {
     NetFTP1->RemoveDirectory(Name);
   else
     NetFTP1->RemoveFile(Name);  // a file or a link
-  ChangeDirAndList(FromNetText(NetFTP1->CurrentDirectory()));
+  ChangeDirAndList(FromRemoteText(NetFTP1->CurrentDirectory()));
 }
 
 void TMainForm::BackButtonClick(QObject*) {
@@ -565,7 +590,7 @@ void TMainForm::CreateDirButtonClick(QObject*) {
   const TRunningCommand Running(FCommandDepth);
   SetCommandsEnabled(false);
   const auto Enable = qScopeGuard([this] { SetCommandsEnabled(true); });
-  NetFTP1->MakeDirectory(ToNetText(Name));
+  NetFTP1->MakeDirectory(ToRemoteText(Name));
   ChangeDirAndList(CurrentDirEdit->text());
 }
 

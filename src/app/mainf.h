@@ -136,6 +136,13 @@ class TMainForm : public QDialog {
   void ChangeDirAndList(const QString& AFolder);
   // Writes AValue under [Server] AKey into the settings file (settingsplace.h).
   void SaveHostSetting(const QString& AValue, const QString& AKey);
+  // A switch under [Server] in the settings file: "1" on, "0" off, anything
+  // else (or nothing) ADefault.
+  bool ReadServerSwitch(const QString& AKey, bool ADefault) const;
+  // Remote names and the server's texts on the wire: UTF-8 while the
+  // session says so (the server listed UTF8), else the locale's encoding.
+  std::string ToRemoteText(const QString& AText) const;
+  QString FromRemoteText(const std::string& AText) const;
 
   // Shows modally, maximised.
   int ShowModal();

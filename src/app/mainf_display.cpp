@@ -50,12 +50,12 @@ void TMainForm::DirectoryListBoxDrawItem(TRowCanvas& ACanvas, int AIndex, const 
   // too long is cut where the next column begins; the last one may run on to
   // the row's end.
   ACanvas.FillRect(ARect);
-  ACanvas.TextOut(ARect.left(), ARect.top(), FromNetText((*Row)[0]));
+  ACanvas.TextOut(ARect.left(), ARect.top(), FromRemoteText((*Row)[0]));
   int Left = ARect.left() + HeaderControl1->sectionSize(0);
   for (int Column = 1; Column < ListingColumnCount; ++Column) {
     const int Right = Left + HeaderControl1->sectionSize(Column);
     ACanvas.FillRect(QRect(Left, ARect.top(), Right - Left, ARect.height()));
-    ACanvas.TextOut(Left, ARect.top(), FromNetText((*Row)[static_cast<size_t>(Column)]));
+    ACanvas.TextOut(Left, ARect.top(), FromRemoteText((*Row)[static_cast<size_t>(Column)]));
     Left = Right;
   }
 }
@@ -95,7 +95,7 @@ void TMainForm::AddTraceLine(const QString& ALine) {
 }
 
 void TMainForm::AddTraceLines(const std::string& APrefix, const std::string& AData) {
-  for (const std::string& Line : SplitTraceLines(AData)) AddTraceLine(FromNetText(APrefix + Line));
+  for (const std::string& Line : SplitTraceLines(AData)) AddTraceLine(FromRemoteText(APrefix + Line));
 }
 
 void TMainForm::NetLogEvent1Received(const std::string& AData) { AddTraceLines("<<- ", AData); }

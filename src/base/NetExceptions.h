@@ -93,11 +93,27 @@ class ENetClosedSocket : public ENetException {
 class ENetReadTimeout : public ENetException {
  public:
   ENetReadTimeout() : ENetException("Read Timeout") {}
+
+ protected:
+  explicit ENetReadTimeout(const std::string& message) : ENetException(message) {}
+};
+
+// A transfer that waited longer than its idle time-out; the message says what
+// did not arrive and for how long.
+class ENetTransferTimeout : public ENetReadTimeout {
+ public:
+  explicit ENetTransferTimeout(const std::string& message) : ENetReadTimeout(message) {}
 };
 
 class ENetReadLnMaxLineLengthExceeded : public ENetException {
  public:
   ENetReadLnMaxLineLengthExceeded() : ENetException("Max line length exceeded.") {}
+};
+
+// A reply of more lines or bytes than a reply may hold.
+class ENetReplyTooLong : public ENetException {
+ public:
+  using ENetException::ENetException;
 };
 
 class ENetInvalidServiceName : public ENetException {

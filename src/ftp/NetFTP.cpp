@@ -34,8 +34,12 @@ void TNetFTP::OpenSession(bool AAutoLogin, int32_t ATimeout) {
   const bool viaProxy = FProxySettings->ProxyType != fpcmNone && !FProxySettings->Host.empty();
   FControlHost = viaProxy ? FProxySettings->Host : Host;
   FControlPort = viaProxy ? FProxySettings->Port : Port;
-  TNetScopeExit closeOnFailure([this] { CloseConnection(); });
+  FFeatures.clear();
   FFeaturesAsked = false;
+  FUTF8Names = false;
+  FEPSVRefused = false;
+  FPORTRefused = false;
+  TNetScopeExit closeOnFailure([this] { CloseConnection(); });
   FHashOptsSent = false;
   FHashRefused = false;
   PrepareControlTLS();
@@ -52,6 +56,7 @@ void TNetFTP::OpenSession(bool AAutoLogin, int32_t ATimeout) {
     } else {
       FSystemDescription = LastReply.Text.empty() ? std::string() : LastReply.Text.front();
     }
+    if (UseFEAT) RequestFeatures();
     ReportStatus(ftpReady, {"Connection established"});
   }
   closeOnFailure.Release();
@@ -117,6 +122,16 @@ void TNetFTP::Login() {
   ProtectDataChannel();
   SendTransferType();
 }
+
+void TNetFTP::RequestFeatures() {
+  FFeaturesAsked = true;
+  const int16_t code = SendCommand("FEAT", TReplyCodes{});
+  FFeatures = FeaturesOfReply(code, LastReply.Text);
+  FUTF8Names = ListsFeature(FFeatures, "UTF8");
+  if (FUTF8Names) SendCommand("OPTS UTF8 ON", TReplyCodes{});
+}
+
+bool TNetFTP::HasFeature(const std::string& AFeature) const { return ListsFeature(FFeatures, AFeature); }
 
 void TNetFTP::SendTransferType() { SendCommand(FTransferType == ftASCII ? "TYPE A" : "TYPE I", {200}); }
 

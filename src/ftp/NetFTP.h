@@ -1,6 +1,8 @@
 // The FTP client (RFC 959): one control connection to a server, every FTP
 // operation as a blocking method, data connections in passive (RFC 1579
-// style PASV) and active (PORT) mode, and logins through FTP proxies.
+// style PASV) and active (PORT) mode, and logins through FTP proxies. When
+// asked to, it also reads the server's features (RFC 2389), takes names as
+// UTF-8 (RFC 2640) and uses extended passive and active mode (RFC 2428).
 //
 // Each method writes its command lines on the control connection and reads
 // the server's numeric reply before it returns; a reply whose code the method
@@ -67,6 +69,21 @@ class TNetFTP : public TNetTCPClient {
   int32_t DataPort = 0;  // local port of the active-mode listener; 0 means any
   int32_t DataPortMin = 0;
   int32_t DataPortMax = 0;
+  // After an automatic login, ask "FEAT" and, when the server lists UTF8,
+  // send "OPTS UTF8 ON". Off: the session sends neither.
+  bool UseFEAT = false;
+  // Passive transfers ask "EPSV" first and active ones fall back to "EPRT"
+  // when "PORT" is refused. Off: "PASV" and "PORT" only. Over an IPv6
+  // control connection, where "PASV" and "PORT" cannot name the address,
+  // "EPSV" and "EPRT" are used either way.
+  bool UseEPSV = false;
+  // Milliseconds a transfer waits at most for the next byte on the data
+  // connection (either way), for the server to connect in active mode and
+  // for the final reply; 0 waits without limit. When it strikes the transfer
+  // fails with ENetTransferTimeout, the data connection is closed, and the
+  // control connection stays usable, or is closed when the server's reply
+  // to the transfer does not come either.
+  int32_t IdleTimeout = 0;
   // After each binary Retrieve and Store of a named file: "SIZE" and,
   // where the server's "FEAT" lists a digest command, the server's digest of
   // the file, compared with the local file; a difference fails the transfer
@@ -119,6 +136,16 @@ class TNetFTP : public TNetTCPClient {
   TStringList& ListingLines() { return *FListingLines; }
   // The parsed form of ListingLines, built on first use after each listing.
   TNetFTPListItems& ParsedListing();
+  // The server's features as "FEAT" listed them in this session ("MDTM",
+  // "REST STREAM", "UTF8"); empty when not asked or refused. Kept after the
+  // session ends, cleared when the next one opens.
+  const TStringList& Features() const { return FFeatures; }
+  // Whether Features names AFeature (its first word, any letter case).
+  bool HasFeature(const std::string& AFeature) const;
+  // Names travel as UTF-8 in this session (the server listed UTF8). The
+  // client never converts them: a caller hands over and gets back the bytes
+  // of the wire, UTF-8 here, whatever the server uses otherwise.
+  bool UTF8Names() const { return FUTF8Names; }
   // What the latest Retrieve or Store of a file learnt, as a receipt: the
   // direction, the names, the local size and SHA-256 (RecordTransfers or a
   // SHA-256 check), the server's size, time and digest; Ok once it succeeded
@@ -139,6 +166,11 @@ class TNetFTP : public TNetTCPClient {
   void OpenSession(bool AAutoLogin = true, int32_t ATimeout = DefaultTimeLimit);
   // "USER", "PASS" (or the proxy's sequence), then the transfer type.
   void Login();
+  // Sends "FEAT" and keeps what it lists (any reply but 211 lists nothing),
+  // then, when UTF8 is listed, "OPTS UTF8 ON" (its refusal is no error:
+  // the listed feature is what makes names UTF-8). OpenSession calls it
+  // after "SYST" when UseFEAT is set.
+  void RequestFeatures();
   // "QUIT" without waiting for the reply when connected, then disconnects.
   void Quit();
   void ChangeDirectory(const std::string& ADirectory);   // "CWD "; 200 or 250
@@ -186,10 +218,14 @@ class TNetFTP : public TNetTCPClient {
 
   // --- Checked transfers (NetFTPVerify.cpp)
   void BeginRecord(bool ADownload, const std::string& ARemoteName, const std::string& ALocalPath);
-  void RetrieveRecorded(const std::string& ARemoteName, TNetStream& ADestination, bool AResume);
+  // ADestination as ReceiveTransfer takes it; AResume already asked
+  // ResumeSupported.
+  void RetrieveRecorded(const std::string& ARemoteName, const std::function<TNetStream&()>& ADestination,
+                        bool AResume, int64_t ARestartAt);
   void StoreRecorded(TNetStream& ASource, const std::string& ARemoteName, bool AAppend);
   void StoreCommand(TNetStream& ASource, const std::string& ARemoteName, bool AAppend);
-  // The server's features, asked with "FEAT" once per session, on first use.
+  // The server's features: those of the login's "FEAT" (UseFEAT), else
+  // asked with RequestFeatures on first use; never a second "FEAT".
   const TStringList& SessionFeatures();
   // How to ask for the server's digest of a file; none while not verifying.
   TNetFTPDigestChoice ServerDigestChoice();
@@ -212,14 +248,34 @@ class TNetFTP : public TNetTCPClient {
   void EndProtectedUpload(TNetTCPConnection& AData);
 
   void RequestPassiveAddress(std::string& AHost, int32_t& APort);
+  bool RequestExtendedPassivePort(int32_t& APort);
+  // EPSV and EPRT in this transfer: asked for, or the only way over IPv6.
+  bool UsesExtendedDataCommands() const;
+  // The passive data connection, connected: after "EPSV" or "PASV" (see the
+  // .cpp for the fall-backs). ABeforeConnect runs once the port is known
+  // and before the connect, told whether it came from EPSV; AConnectFailed
+  // runs when the connect has failed.
+  TNetTCPClient& OpenPassiveConnection(const std::function<void(bool AExtended)>& ABeforeConnect,
+                                       const std::function<void()>& AConnectFailed);
   void SendPortCommand(TNetSocketHandle& AHandle);
   void CopySettingsToDataConnection(TNetTCPConnection& AConnection);
   TNetTCPClient& NewPassiveConnection(const std::string& AHost, int32_t APort);
   // A listener bound, listening and announced with "PORT".
   TNetSimpleServer& NewActiveListener();
+  // Waits for the server's connection to the listener; raises the idle
+  // time-out when it has not come within it.
+  void AcceptDataConnection(TNetSimpleServer& AListener);
   void UsePassiveConnection(TNetTCPClient& AData, const std::function<void()>& ABody);
   void RunTransfer(const std::function<void(bool& ACommanded)>& ADataPhase);
-  void ReceiveTransfer(const std::string& ACommand, TNetStream& ADestination, bool AResume);
+  // ADestination gives the stream once the server has accepted the command;
+  // when resuming, "REST" asks for ARestartAt.
+  void ReceiveTransfer(const std::string& ACommand, const std::function<TNetStream&()>& ADestination, bool AResume,
+                       int64_t ARestartAt);
+  void ReadData(TNetTCPConnection& AData, TNetStream& ADestination);
+  void WriteData(TNetTCPConnection& AData, TNetStream& ASource, bool AFromStart);
+  void LimitDataSends(TNetTCPConnection& AData);
+  [[noreturn]] void RaiseIdleTimeout(const char* AWhat);
+  int16_t ReadFinalReply();
   void SendTransfer(const std::string& ACommand, TNetStream& ASource, bool AFromStart);
   void FinishTransfer();
   void DropFinalReply();
@@ -232,9 +288,10 @@ class TNetFTP : public TNetTCPClient {
   std::unique_ptr<TNetFtpProxySettings> FProxySettings;
   TNetOnParseCustomListFormat FOnParseCustomListFormat;
   std::string FSystemDescription;
-  TNetFTPReceipt FLastTransfer;
-  TStringList FSessionFeatures;
+  TStringList FFeatures;
   bool FFeaturesAsked = false;   // "FEAT" sent in this session
+  bool FUTF8Names = false;
+  TNetFTPReceipt FLastTransfer;
   bool FHashOptsSent = false;    // "OPTS HASH" sent in this session
   bool FHashRefused = false;     // the server refused "OPTS HASH"
   bool FResumeProbed = false;
@@ -243,6 +300,9 @@ class TNetFTP : public TNetTCPClient {
   // The host the control connection was opened to (the proxy when one was
   // used): passive data connections go there, whatever a 227 reply names.
   std::string FControlHost;
+  // A 5xx to "EPSV" or to "PORT" holds for the rest of the session.
+  bool FEPSVRefused = false;
+  bool FPORTRefused = false;
   int32_t FControlPort = 0;
   bool FControlEncrypted = false;
   bool FDataProtected = false;

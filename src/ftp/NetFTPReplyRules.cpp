@@ -1,5 +1,7 @@
 #include "NetFTPReplyRules.h"
 
+#include "NetExceptions.h"
+
 namespace {
 
 std::string FirstLine(const TStringList& AReplyText) {
@@ -18,9 +20,21 @@ std::string PassiveFields(const std::string& ALine) {
   return blank > 0 ? ALine.substr(static_cast<size_t>(blank)) : ALine;
 }
 
-// One byte of the announced port, converted strictly. Its range is not
-// checked: "19,300" reads as 19 * 256 + 300.
-int32_t PassivePortByte(const std::string& AField) { return StrToInt(AField); }
+// A field is one byte: "19,300" would carry into the other port byte (or,
+// above 65535, wrap to another port), so any number outside 0 to 255 is
+// refused, with the reply's line.
+void CheckByteField(int32_t AValue, const TStringList& AReplyText) {
+  if (AValue < 0 || AValue > 255)
+    throw ENetProtocolReplyError(227, "Invalid passive mode reply (a field is out of 0 to 255): " +
+                                          FirstLine(AReplyText));
+}
+
+// One byte of the announced port, converted strictly.
+int32_t PassivePortByte(const std::string& AField, const TStringList& AReplyText) {
+  const int32_t value = StrToInt(AField);
+  CheckByteField(value, AReplyText);
+  return value;
+}
 
 }  // namespace
 
@@ -29,10 +43,15 @@ TNetFTPHostPort PassiveAddressOfReply(const TStringList& AReplyText) {
   TNetFTPHostPort address;
   for (int i = 0; i < 4; ++i) {
     if (i > 0) address.Host += '.';
-    address.Host += CutToken(fields, ",");
+    const std::string field = CutToken(fields, ",");
+    // The address is not used (the data connection goes where the control
+    // connection went), but a number in it must be a byte all the same.
+    int32_t value;
+    if (TryStrToInt(Trim(field), value)) CheckByteField(value, AReplyText);
+    address.Host += field;
   }
-  const int32_t high = PassivePortByte(CutToken(fields, ","));
-  const int32_t low = PassivePortByte(Trim(fields));  // the rest, extra commas included
+  const int32_t high = PassivePortByte(CutToken(fields, ","), AReplyText);
+  const int32_t low = PassivePortByte(Trim(fields), AReplyText);  // the rest, extra commas included
   address.Port = high * 256 + low;
   return address;
 }
@@ -80,6 +99,52 @@ bool ListsFeature(const TStringList& AFeatures, const std::string& AFeature) {
     if (SameText(blank == std::string::npos ? line : line.substr(0, blank), AFeature)) return true;
   }
   return false;
+}
+
+bool TryExtendedPassivePort(const TStringList& AText, int32_t& APort) {
+  std::string text;
+  for (const std::string& line : AText) {
+    if (line.find('(') != std::string::npos) {
+      text = line;
+      break;
+    }
+  }
+  if (!text.empty()) {
+    text.erase(0, text.find('(') + 1);
+  } else {
+    text = Trim(AText.empty() ? std::string() : AText.front());
+    const size_t blank = text.rfind(' ');
+    if (blank != std::string::npos) text.erase(0, blank + 1);
+  }
+  if (text.empty()) return false;
+  const char delimiter = text[0];
+  // RFC 2428: any character from 33 to 126; a digit would be read as the port.
+  if (delimiter < 33 || delimiter > 126 || IsDigitChar(delimiter)) return false;
+  size_t at = 0;
+  for (int field = 0; field < 2; ++field) {  // network protocol, network address
+    at = text.find(delimiter, at + 1);
+    if (at == std::string::npos) return false;
+  }
+  const size_t end = text.find(delimiter, at + 1);
+  if (end == std::string::npos) return false;
+  const std::string port = text.substr(at + 1, end - at - 1);
+  if (port.empty() || port.size() > 5) return false;
+  for (char c : port)
+    if (!IsDigitChar(c)) return false;
+  const int32_t value = std::stoi(port);
+  if (value < 1 || value > 65535) return false;
+  APort = value;
+  return true;
+}
+
+std::string ExtendedPortArgument(const std::string& AIP, int32_t APort) {
+  std::string ip = AIP.substr(0, AIP.find('%'));
+  const std::string mapped = "::ffff:";
+  if (ip.size() > mapped.size() && SameText(ip.substr(0, mapped.size()), mapped) &&
+      ip.find(':', mapped.size()) == std::string::npos && ip.find('.') != std::string::npos)
+    ip.erase(0, mapped.size());
+  const char* protocol = ip.find(':') != std::string::npos ? "2" : "1";
+  return std::string("|") + protocol + "|" + ip + "|" + std::to_string(APort) + "|";
 }
 
 TNetFTPDigestChoice ServerDigestOfFeatures(const TStringList& AFeatures) {

@@ -1,8 +1,10 @@
 // What the FTP client reads out of the text of a reply (RFC 959, 4.2 and
-// 5.4; passive mode as in RFC 1579): the rules on their own, text in and
-// value out, so the commands that use them and the tests share them. Each
-// takes the reply's text lines as TNetRFCReply::Text holds them (code and
-// separator removed).
+// 5.4; passive mode as in RFC 1579; the feature list, RFC 2389; extended
+// passive and active mode, RFC 2428; UTF-8 names, RFC 2640; the file's time,
+// RFC 3659; the server's digest of a file): the rules on
+// their own, text in and value out, so the commands that use them and the
+// tests share them. Each takes the reply's text lines as TNetRFCReply::Text
+// holds them (code and separator removed).
 #pragma once
 
 #include <cstdint>
@@ -22,9 +24,9 @@ struct TNetFTPHostPort {
 // Some servers leave out the parentheses; the fields are then what follows
 // the last blank:
 //   227 Entering Passive Mode 192,168,1,20,19,137
-// The address fields are joined as they stand, unchecked. Raises
-// EConvertError "'%s' is not a valid integer value" for a port field that is
-// not a number.
+// The address fields are joined as they stand. Raises EConvertError "'%s' is
+// not a valid integer value" for a port field that is not a number, and
+// ENetProtocolReplyError (code 227) for any number outside 0 to 255.
 TNetFTPHostPort PassiveAddressOfReply(const TStringList& AReplyText);
 
 // From the first line of a 257 reply: the text between its first two double
@@ -42,19 +44,34 @@ std::string QuotedDirectoryOfReply(const TStringList& AReplyText);
 //   213 12 bytes  -> -1
 int64_t SizeOfReply(const TStringList& AReplyText);
 
-// The features listed in a reply to "FEAT" (RFC 2389), one per entry as the
-// server wrote it, without the leading blank:
+// The features listed in a reply to "FEAT", one per entry as the server
+// wrote it, without the leading blank:
 //   211-Features:
 //    MDTM
-//    HASH SHA-1;SHA-256*;MD5
+//    REST STREAM
+//    UTF8
 //   211 End
-// gives MDTM and "HASH SHA-1;SHA-256*;MD5". Any code but 211 (a server
-// without FEAT answers 500 or 502) gives no features, as does a one-line 211.
+// gives MDTM, REST STREAM and UTF8. AText holds the reply's lines without
+// their codes; any code but 211 (a server without FEAT answers 500 or 502)
+// gives no features, as does a one-line 211.
 TStringList FeaturesOfReply(int32_t ACode, const TStringList& AText);
 
 // Whether the list names the feature: its first word, in any letter case
 // ("REST STREAM" names REST).
 bool ListsFeature(const TStringList& AFeatures, const std::string& AFeature);
+
+// The port of a 229 reply, "229 Entering Extended Passive Mode (|||6446|)":
+// between the parentheses, a delimiter character, then three fields (network
+// protocol, network address, port) each ended by the delimiter. The first two
+// are empty in the usual reply and never used: the data connection goes to
+// the host the control connection reached. Without parentheses the last word
+// is read the same way. False when no port 1 to 65535 stands there.
+bool TryExtendedPassivePort(const TStringList& AText, int32_t& APort);
+
+// The argument of "EPRT" for a local address and port: "|1|192.0.2.5|5001|"
+// for IPv4, "|2|2001:db8::5|5001|" for IPv6 (an IPv4-mapped IPv6 address is
+// announced as the IPv4 one it stands for, a zone is left out).
+std::string ExtendedPortArgument(const std::string& AIP, int32_t APort);
 
 // How the server can be asked for a file's digest, chosen from its
 // features: "HASH" with SHA-256, else with SHA-1 (the algorithms listed

@@ -23,11 +23,8 @@ void TNetFTP::BeginRecord(bool ADownload, const std::string& ARemoteName, const 
 }
 
 const TStringList& TNetFTP::SessionFeatures() {
-  if (!FFeaturesAsked) {
-    FFeaturesAsked = true;
-    FSessionFeatures = FeaturesOfReply(SendCommand("FEAT", TReplyCodes{}), LastReply.Text);
-  }
-  return FSessionFeatures;
+  if (!FFeaturesAsked) RequestFeatures();
+  return FFeatures;
 }
 
 TNetFTPDigestChoice TNetFTP::ServerDigestChoice() {
@@ -44,29 +41,39 @@ void TNetFTP::ApplyKeepAlive(TNetTCPConnection& AConnection) {
     handler->SocketHandle()->SetKeepAlive(KeepAliveIdle, KeepAliveInterval, KeepAliveCount);
 }
 
-void TNetFTP::RetrieveRecorded(const std::string& ARemoteName, TNetStream& ADestination, bool AResume) {
-  const bool resume = AResume && ResumeSupported();
+void TNetFTP::RetrieveRecorded(const std::string& ARemoteName, const std::function<TNetStream&()>& ADestination,
+                               bool AResume, int64_t ARestartAt) {
   // ASCII sizes differ from the local file's by design: no checks there.
   const bool asks = (VerifyTransfers || RecordTransfers) && FTransferType == ftBinary;
   const TNetFTPDigestChoice digest = asks ? ServerDigestChoice() : TNetFTPDigestChoice();
+  const bool hashes = RecordTransfers || digest.Algorithm == DigestSHA256;
+  // The destination exists only once the server has accepted "RETR".
+  TNetStream* destination = nullptr;
   std::optional<TNetHashingStream> hashing;
-  if (RecordTransfers || digest.Algorithm == DigestSHA256) hashing.emplace(ADestination, DigestSHA256);
+  auto open = [&]() -> TNetStream& {
+    if (!destination) {
+      destination = &ADestination();
+      if (hashes) hashing.emplace(*destination, DigestSHA256);
+    }
+    return hashing ? static_cast<TNetStream&>(*hashing) : *destination;
+  };
   {
     // The receipt learns the local state also when the transfer fails.
     TNetScopeExit record([&] {
       FLastTransfer.Time = UtcTimeText();
-      FLastTransfer.Bytes = ADestination.Size();
+      if (destination) FLastTransfer.Bytes = destination->Size();
       if (hashing) FLastTransfer.Sha256 = hashing->Finish();
     });
-    ReceiveTransfer("RETR " + ARemoteName, hashing ? static_cast<TNetStream&>(*hashing) : ADestination, resume);
+    ReceiveTransfer("RETR " + ARemoteName, open, AResume, ARestartAt);
   }
-  AfterRetrieve(ADestination);
+  TNetStream& local = ADestination();
+  AfterRetrieve(local);
   // An abort of ours leaves the file short on purpose: nothing to check.
   if (FAbortSent) {
     FLastTransfer.Error = "Transfer aborted";
     return;
   }
-  if (asks) CheckTransfer(ARemoteName, true, ADestination.Size(), digest, &ADestination, FLastTransfer.Sha256);
+  if (asks) CheckTransfer(ARemoteName, true, local.Size(), digest, &local, FLastTransfer.Sha256);
   FLastTransfer.Ok = true;
 }
 

@@ -1,5 +1,8 @@
 #include "NetSimpleServer.h"
 
+#include <algorithm>
+#include <chrono>
+
 #include "NetExceptions.h"
 #include "NetScope.h"
 #include "NetStack.h"
@@ -46,7 +49,9 @@ void TNetSimpleServer::StartListening() {
 
 void TNetSimpleServer::BindListener() {
   TNetSocketHandle& handle = *ListenerHandle();
-  handle.OpenSocket(Id_SOCK_STREAM, 0);
+  // The family follows the address to bind: an IPv6 control connection
+  // gets an IPv6 listener.
+  handle.OpenSocket(Id_SOCK_STREAM, 0, TNetStack::AddressFamily(BoundIP));
   FListeningSocket = handle.OsHandle;
   TNetScopeExit closeOnFailure([this, &handle] {
     FListeningSocket = InvalidSocket;
@@ -68,12 +73,27 @@ bool TNetSimpleServer::WaitForConnection() {
     CloseListeningSocket();
     FListening = false;
   });
+  const auto started = std::chrono::steady_clock::now();
   try {
-    bool pending = false;
-    while (!FAbortRequested && !pending) pending = handle->WaitReadable(AcceptPollInterval);
-    if (!pending) return false;
-    handle->StartListen(1);
-    return handle->AcceptFrom(FListeningSocket);
+    while (!FAbortRequested) {
+      int32_t wait = AcceptPollInterval;
+      if (AcceptTimeout > 0) {
+        const auto waited =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
+        if (waited >= AcceptTimeout) return false;
+        wait = static_cast<int32_t>(std::min<int64_t>(wait, AcceptTimeout - waited));
+      }
+      if (!handle->WaitReadable(wait)) continue;
+      handle->StartListen(1);
+      if (!handle->AcceptFrom(FListeningSocket)) return false;
+      // Compared as addresses: "::ffff:192.0.2.1" is the server at 192.0.2.1.
+      if (AcceptFromIP.empty() || StackInstance->SameAddress(handle->RemoteIP, AcceptFromIP)) return true;
+      // Someone else got to the port first: hang up on it and listen on.
+      handle->ReleaseSocket();
+      handle->OsHandle = FListeningSocket;
+      handle->HasOsHandle = true;
+    }
+    return false;
   } catch (const ENetConnClosedGracefully&) {
     // The listening socket was closed under the wait (an abort): no connection.
     return false;

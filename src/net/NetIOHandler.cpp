@@ -10,7 +10,8 @@
 
 namespace {
 // The limit of a connect made without an explicit time-out while an
-// anti-freeze is in force, and the longest polling step of the waiting thread.
+// anti-freeze is in force (and of any SOCKS handshake made without one), and
+// the longest polling step of the waiting thread.
 constexpr int32_t kAntiFreezeConnectLimit = 120000;
 constexpr int32_t kConnectPollStep = 125;
 }  // namespace
@@ -29,7 +30,9 @@ void TNetConnectThread::Start() { FThread = std::thread([this] { Execute(); }); 
 
 void TNetConnectThread::Execute() {
   try {
-    const int32_t result = SocketHandle->ConnectPeerCancellable(Id_PF_INET4, FCancel);
+    const int32_t result =
+        Candidates.size() > 1 ? TNetSocketHandle::ConnectFirst(Candidates, ConnectAttemptDelay, &FCancel, Winner)
+                              : SocketHandle->ConnectPeerCancellable(SocketHandle->Family, FCancel);
     // A socket closed or a connect cancelled under the attempt is not a
     // failure of its own: the waiting thread has already decided.
     StackInstance->CheckSocketResult(result, {ErrBadFile, ErrNotASocket, ErrInterrupted});
@@ -158,40 +161,80 @@ int32_t TNetIOHandlerSocket::SendSome(const void* ABuffer, int32_t ALength) {
   return FSocketHandle->SendBytes(ABuffer, ALength, 0);
 }
 
+// A name may stand for several addresses, IPv6 and IPv4: each gets a socket
+// of its family, bound like the first, and their connects race with
+// staggered starts (RFC 8305); the one that connects first becomes this
+// handler's socket and the rest are closed. The time-out covers them all.
 void TNetIOHandlerSocket::ConnectTo(const std::string& AHost, int32_t APort, const std::string& ABoundIP,
                                     int32_t ABoundPort, int32_t ABoundPortMin, int32_t ABoundPortMax,
                                     int32_t ATimeout) {
   if (!FSocketHandle) OpenHandler();
   TNetSocksInfo* socks = SocksInfo();
   const bool viaProxy = socks->Version != svNoSocks;
-  const std::string targetHost = viaProxy ? socks->Host : AHost;
+  const std::string targetHost = TNetStack::UnbracketHost(viaProxy ? socks->Host : AHost);
   const int32_t targetPort = viaProxy ? socks->Port : APort;
 
-  FSocketHandle->OpenSocket(Id_SOCK_STREAM, 0);
-  FSocketHandle->IP = ABoundIP;
-  FSocketHandle->Port = ABoundPort;
-  FSocketHandle->ClientPortMin = ABoundPortMin;
-  FSocketHandle->ClientPortMax = ABoundPortMax;
-  FSocketHandle->BindLocal();
-
   TNetStack& stack = *StackInstance;
-  if (!stack.IsIPAddress(targetHost)) ReportStatus(hsResolving, {targetHost});
-  FSocketHandle->SetRemote(stack.ResolveHostName(targetHost), targetPort);
+  if (!stack.IsIPLiteral(targetHost)) ReportStatus(hsResolving, {targetHost});
+  TStringList addresses = stack.ResolveHostAddresses(targetHost);
+  // A local address binds sockets of its own family only; a fixed local
+  // port can be bound by one socket only.
+  if (!ABoundIP.empty()) {
+    TStringList sameFamily;
+    for (const std::string& address : addresses)
+      if (TNetStack::AddressFamily(address) == TNetStack::AddressFamily(ABoundIP)) sameFamily.push_back(address);
+    if (!sameFamily.empty()) addresses = std::move(sameFamily);
+  }
+  if (ABoundPort != 0) addresses.resize(1);
+
+  auto prepare = [&](TNetSocketHandle& AHandle, const std::string& AAddress) {
+    AHandle.OpenSocket(Id_SOCK_STREAM, 0, TNetStack::AddressFamily(AAddress));
+    AHandle.IP = ABoundIP;
+    AHandle.Port = ABoundPort;
+    AHandle.ClientPortMin = ABoundPortMin;
+    AHandle.ClientPortMax = ABoundPortMax;
+    AHandle.BindLocal();
+    AHandle.SetRemote(AAddress, targetPort);
+  };
+  prepare(*FSocketHandle, addresses.front());
+  std::vector<std::unique_ptr<TNetSocketHandle>> others;
+  std::vector<TNetSocketHandle*> candidates{FSocketHandle.get()};
+  for (size_t i = 1; i < addresses.size(); ++i) {
+    auto handle = std::make_unique<TNetSocketHandle>();
+    try {
+      prepare(*handle, addresses[i]);
+    } catch (const ENetException&) {
+      continue;  // an address this machine cannot use: the others still can be tried
+    }
+    candidates.push_back(handle.get());
+    others.push_back(std::move(handle));
+  }
   ApplyNagle(FUseNagle);
   ReportStatus(hsConnecting, {FSocketHandle->RemoteIP});
 
+  size_t winner = 0;
   if (ATimeout != DefaultTimeLimit && ATimeout != 0) {
-    ConnectWithTimeout(ATimeout);
+    winner = ConnectWithTimeout(ATimeout, candidates);
   } else if (TNetAntiFreezeBase::ShouldYield()) {
-    ConnectWithTimeout(kAntiFreezeConnectLimit);
+    winner = ConnectWithTimeout(kAntiFreezeConnectLimit, candidates);
+  } else if (candidates.size() > 1) {
+    stack.CheckSocketResult(TNetSocketHandle::ConnectFirst(candidates, ConnectAttemptDelay, nullptr, winner));
   } else {
-    stack.CheckSocketResult(FSocketHandle->ConnectPeer(Id_PF_INET4));
+    stack.CheckSocketResult(FSocketHandle->ConnectPeer(FSocketHandle->Family));
+  }
+  if (winner > 0) {
+    // The winner's socket becomes this handler's; the first one goes with the rest.
+    FSocketHandle.swap(others[winner - 1]);
+    ApplyNagle(FUseNagle);
   }
 
   // The settings may be shared with another handler that took them later;
   // the handshake belongs on this link.
   socks->SetIOHandler(this);
-  socks->NegotiateProxy(AHost, APort);
+  // A proxy that takes the connection and then says nothing is bounded like
+  // the connect: by its time-out, or by the connect limit when none was given.
+  const bool explicitLimit = ATimeout != DefaultTimeLimit && ATimeout != 0;
+  socks->NegotiateProxy(AHost, APort, explicitLimit ? ATimeout : kAntiFreezeConnectLimit);
 }
 
 // The connect runs on its own thread while this one waits in steps of at
@@ -199,8 +242,9 @@ void TNetIOHandlerSocket::ConnectTo(const std::string& AHost, int32_t APort, con
 // after each step. A step ends early when the connect ends. On a time-out the
 // connect is cancelled and its thread joined before the socket is closed, so
 // no descriptor can be reused under a running connect.
-void TNetIOHandlerSocket::ConnectWithTimeout(int32_t ATimeout) {
+size_t TNetIOHandlerSocket::ConnectWithTimeout(int32_t ATimeout, const std::vector<TNetSocketHandle*>& ACandidates) {
   TNetConnectThread thread(FSocketHandle.get());
+  thread.Candidates = ACandidates;
   thread.Start();
   FConnectThread = &thread;
   TNetScopeExit forget([this] { FConnectThread = nullptr; });
@@ -233,4 +277,5 @@ void TNetIOHandlerSocket::ConnectWithTimeout(int32_t ATimeout) {
     if (thread.FailureCode != 0) throw ENetSocketError(thread.FailureCode, thread.FailureText);
     throw ENetConnectException(thread.FailureText);
   }
+  return thread.Winner;
 }

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "NetComponent.h"
 #include "NetSocketHandle.h"
@@ -48,6 +49,10 @@ class TNetConnectThread {
   ~TNetConnectThread();
 
   TNetSocketHandle* SocketHandle;  // not owned
+  // More than one: the handles (SocketHandle first) whose connects race
+  // with staggered starts; Winner is then the index of the one that won.
+  std::vector<TNetSocketHandle*> Candidates;
+  size_t Winner = 0;
   std::string FailureText;         // empty unless the connect attempt raised
   int32_t FailureCode = 0;         // the socket error number when it was ENetSocketError
 
@@ -108,7 +113,8 @@ class TNetIOHandlerSocket : public TNetIOHandler {
 
  private:
   void ApplyNagle(bool AValue);
-  void ConnectWithTimeout(int32_t ATimeout);
+  // Returns the index of the candidate that connected (0 with one candidate).
+  size_t ConnectWithTimeout(int32_t ATimeout, const std::vector<TNetSocketHandle*>& ACandidates);
 
   std::unique_ptr<TNetSocketHandle> FSocketHandle;
   TNetConnectThread* FConnectThread = nullptr;  // while ConnectWithTimeout waits for it

@@ -18,8 +18,10 @@
 bool OpensMultiLineReply(const std::string& AFirstLine);
 
 // True when ALine is the last line of the multi-line reply that AFirstLine
-// opened. Lines arrive trimmed, so a final line made of the code and a blank
-// arrives as the bare code ("226"); a short line ends the reply only when it
-// is that bare code (a short text line such as "Hi!" or " CCC" inside a
-// banner or a feature list does not).
+// opened. Lines arrive as received less their trailing blanks, so a final line
+// made of the code and a blank arrives as the bare code ("226"); a short line
+// ends the reply only when it is that bare code (a short text line such as
+// "Hi!" or " CCC" inside a banner or a feature list does not). A line that
+// begins with a blank never ends it: RFC 959 lets a server indent a text line
+// that begins with digits (" 220 x" inside a "220-" banner).
 bool ClosesMultiLineReply(const std::string& AFirstLine, const std::string& ALine);

@@ -6,6 +6,7 @@
 
 #include "NetExceptions.h"
 #include "NetIOHandler.h"
+#include "NetScope.h"
 #include "NetStack.h"
 
 namespace {
@@ -48,7 +49,10 @@ void TNetSocksInfo::Notification(TNetBaseComponent* AComponent, TNetOperation AO
   TNetComponent::Notification(AComponent, AOperation);
 }
 
-void TNetSocksInfo::NegotiateProxy(const std::string& AHost, int32_t APort) {
+void TNetSocksInfo::NegotiateProxy(const std::string& AHost, int32_t APort, int32_t ATimeout) {
+  TNetScopeExit unbound([this] { FTimeLimit = NoTimeLimit; });
+  FTimeLimit = ATimeout;
+  FStarted = std::chrono::steady_clock::now();
   switch (Version) {
     case svSocks4:
     case svSocks4A: NegotiateSocks4(AHost, APort); break;
@@ -73,7 +77,14 @@ void TNetSocksInfo::ReceiveAll(void* Buffer, int32_t Count) {
   char* p = static_cast<char*>(Buffer);
   while (Count > 0) {
     // Wait through the handler so that the windows stay alive meanwhile.
-    FIOHandler->WaitReadable(NoTimeLimit);
+    int32_t wait = NoTimeLimit;
+    if (FTimeLimit > 0) {
+      const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                                FStarted).count();
+      if (waited >= FTimeLimit) throw ENetReadTimeout();
+      wait = static_cast<int32_t>(FTimeLimit - waited);
+    }
+    if (!FIOHandler->WaitReadable(wait)) throw ENetReadTimeout();
     const int32_t n = FIOHandler->ReceiveSome(p, Count);
     if (n == 0) throw ENetConnClosedGracefully();
     StackInstance->CheckSocketResult(n);
@@ -83,6 +94,10 @@ void TNetSocksInfo::ReceiveAll(void* Buffer, int32_t Count) {
 }
 
 void TNetSocksInfo::NegotiateSocks4(const std::string& AHost, int32_t APort) {
+  // SOCKS 4 has room for an IPv4 address only; sent as a 4A host name, an
+  // IPv6 address would reach a proxy that cannot read it either.
+  if (StackInstance->IsIPv6Address(TNetStack::UnbracketHost(AHost)))
+    throw ENetSocksError(FormatMessage("SOCKS 4 cannot carry the IPv6 address %s.", {AHost}));
   CheckZeroTerminatedField(Username, "user name");
   if (Version == svSocks4A) CheckZeroTerminatedField(AHost, "host name");
   TNetStack& stack = *StackInstance;
@@ -127,7 +142,11 @@ void TNetSocksInfo::NegotiateSocks5(const std::string& AHost, int32_t APort) {
     CheckFieldLength(Username, "user name");
     CheckFieldLength(Password, "password");
   }
-  CheckFieldLength(AHost, "host name");
+  // An IPv6 address travels as one (address type 4), since a proxy need
+  // not read "::1" as a name; a name or an IPv4 address as a domain name.
+  TNetIPv6Bytes v6{};
+  const bool asIPv6 = StackInstance->ParseIPv6(TNetStack::UnbracketHost(AHost), &v6);
+  if (!asIPv6) CheckFieldLength(AHost, "host name");
 
   // Every receive failure means the same to the user: the proxy did not answer.
   auto receive = [this](void* Buffer, int32_t Count) {
@@ -159,11 +178,15 @@ void TNetSocksInfo::NegotiateSocks5(const std::string& AHost, int32_t APort) {
     if (answer[1] != 0) throw ENetSocksAuthError();
   }
 
-  // 3. CONNECT request; the destination always travels as a domain name
-  //    (address type 3) and is resolved by the proxy.
-  std::string request{'\x05', '\x01', '\x00', '\x03'};
-  request += static_cast<char>(AHost.size());
-  request += AHost;
+  // 3. CONNECT request; the destination travels as a domain name (address
+  //    type 3), resolved by the proxy, or as an IPv6 address (type 4, 16 bytes).
+  std::string request{'\x05', '\x01', '\x00', asIPv6 ? '\x04' : '\x03'};
+  if (asIPv6) {
+    request.append(reinterpret_cast<const char*>(v6.data()), v6.size());
+  } else {
+    request += static_cast<char>(AHost.size());
+    request += AHost;
+  }
   request += static_cast<char>((APort >> 8) & 0xFF);
   request += static_cast<char>(APort & 0xFF);
   SendAll(request);
@@ -187,11 +210,16 @@ void TNetSocksInfo::NegotiateSocks5(const std::string& AHost, int32_t APort) {
   // 4. The rest of the bound address and port, discarded. One address byte
   //    is already in: IPv4 has 3 more, a domain name (that byte was its
   //    length L) L more, IPv6 15 more; each is followed by 2 port bytes.
-  int32_t rest = 2;
+  //    Any other type has no known length: guessing one would eat the
+  //    first bytes of the application protocol.
+  int32_t rest;
   switch (reply[3]) {
     case 1: rest = 5; break;
     case 3: rest = reply[4] + 2; break;
     case 4: rest = 17; break;
+    default:
+      throw ENetSocksError(FormatMessage("The SOCKS server answered with an unknown address type (%d).",
+                                         {std::to_string(reply[3])}));
   }
   unsigned char discard[260];
   receive(discard, rest);

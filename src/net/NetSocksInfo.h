@@ -3,10 +3,12 @@
 // SOCKS 5 (RFC 1928) with user name and password authentication (RFC 1929).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
 #include "NetComponent.h"
+#include "NetStack.h"
 
 class TNetIOHandler;
 
@@ -38,8 +40,10 @@ class TNetSocksInfo : public TNetComponent, public TNetSocksSettings {
   void Assign(const TNetPersistent& Source) override { AssignValues<TNetSocksInfo, TNetSocksSettings>(Source); }
 
   // Runs the handshake that Version selects over the connected proxy link,
-  // asking for a connection to AHost:APort (the final destination).
-  void NegotiateProxy(const std::string& AHost, int32_t APort);
+  // asking for a connection to AHost:APort (the final destination). A proxy
+  // that says nothing for ATimeout ms (NoTimeLimit: no bound) is taken as not
+  // responding.
+  void NegotiateProxy(const std::string& AHost, int32_t APort, int32_t ATimeout = NoTimeLimit);
   void NegotiateSocks4(const std::string& AHost, int32_t APort);
   void NegotiateSocks5(const std::string& AHost, int32_t APort);
 
@@ -51,4 +55,7 @@ class TNetSocksInfo : public TNetComponent, public TNetSocksSettings {
   void ReceiveAll(void* Buffer, int32_t Count);
 
   TNetIOHandler* FIOHandler = nullptr;
+  // The bound of the running NegotiateProxy.
+  int32_t FTimeLimit = NoTimeLimit;
+  std::chrono::steady_clock::time_point FStarted;
 };

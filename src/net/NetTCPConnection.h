@@ -44,6 +44,9 @@ class TNetTCPConnection : public TNetComponent {
   int32_t RecvBufferSize = 32768;
   TNetSimpleBuffer ReceiveScratch;
   int32_t SendBufferSize = 32768;
+  // Limits of one reply (ReadReplyLines); 0 turns a limit off.
+  int32_t MaxReplyLines = 1000;
+  int64_t MaxReplySize = 1048576;
 
   TNetIOHandler* IOHandler() const { return FIOHandler; }
   // Frees the current handler first when this connection owns it.

@@ -19,12 +19,42 @@ int16_t Validate(TNetTCPConnection& AConnection, int16_t ACode, std::span<const 
 }  // namespace
 
 // Reads up to the line that ends the reply; the rule of where a reply ends
-// is stated in NetReplyRules.h.
+// is stated in NetReplyRules.h. It is applied to each line as received, less
+// trailing blanks: an indented line (" 211 x", RFC 959) does not end the
+// reply, and keeps its code as text. Blank lines are skipped.
+//
+// A reply holds at most MaxReplyLines lines and MaxReplySize bytes, blank
+// lines included: a server that never ends its reply must not fill the
+// memory. What follows the cut could not be told from the next reply, so the
+// connection is closed.
 void TNetTCPConnection::ReadReplyLines() {
-  TStringList lines{ReadNonEmptyLine()};
+  int64_t lineCount = 0;
+  int64_t byteCount = 0;
+  // The next line that is not blank, without its trailing blanks.
+  auto next = [&]() {
+    std::string line;
+    while (Trim(line).empty()) {
+      line = ReadLine("\n", DefaultTimeLimit, -1);
+      ++lineCount;
+      byteCount += static_cast<int64_t>(line.size()) + 2;
+      if (MaxReplyLines > 0 && lineCount > MaxReplyLines) {
+        CloseConnection();
+        throw ENetReplyTooLong(FormatMessage("The reply is longer than %d lines; the connection was closed.",
+                                             {std::to_string(MaxReplyLines)}));
+      }
+      if (MaxReplySize > 0 && byteCount > MaxReplySize) {
+        CloseConnection();
+        throw ENetReplyTooLong(FormatMessage("The reply is larger than %d bytes; the connection was closed.",
+                                             {std::to_string(MaxReplySize)}));
+      }
+    }
+    return TrimRight(line);
+  };
+
+  TStringList lines{Trim(next())};
   if (OpensMultiLineReply(lines.front())) {
     do {
-      lines.push_back(ReadNonEmptyLine());
+      lines.push_back(next());
     } while (!ClosesMultiLineReply(lines.front(), lines.back()));
   }
   LastReply.ParseLines(lines);

@@ -15,10 +15,11 @@ TNetSocketHandle::TNetSocketHandle() = default;
 
 TNetSocketHandle::~TNetSocketHandle() { ReleaseSocket(); }
 
-void TNetSocketHandle::OpenSocket(int32_t SocketType, int32_t Protocol) {
+void TNetSocketHandle::OpenSocket(int32_t SocketType, int32_t Protocol, int32_t AFamily) {
   ReleaseSocket();
-  OsHandle = Stack().NewSocket(SocketType, Protocol);
+  OsHandle = Stack().NewSocket(AFamily, SocketType, Protocol);
   HasOsHandle = true;
+  Family = AFamily;
 }
 
 void TNetSocketHandle::ReleaseSocket(bool /*ResetLocal*/) {
@@ -30,8 +31,8 @@ void TNetSocketHandle::ReleaseSocket(bool /*ResetLocal*/) {
   Stack().SockClose(OsHandle);
 }
 
-int32_t TNetSocketHandle::ConnectPeer(int32_t Family) {
-  const int32_t result = Stack().SockConnect(OsHandle, Family, RemoteIP, RemotePort);
+int32_t TNetSocketHandle::ConnectPeer(int32_t AFamily) {
+  const int32_t result = Stack().SockConnect(OsHandle, AFamily, RemoteIP, RemotePort);
   if (result != SocketError) {
     RefreshLocal();
     RefreshRemote();
@@ -39,11 +40,24 @@ int32_t TNetSocketHandle::ConnectPeer(int32_t Family) {
   return result;
 }
 
-int32_t TNetSocketHandle::ConnectPeerCancellable(int32_t Family, const TNetCancelSignal& Cancel) {
-  const int32_t result = Stack().SockConnectCancellable(OsHandle, Family, RemoteIP, RemotePort, Cancel);
+int32_t TNetSocketHandle::ConnectPeerCancellable(int32_t AFamily, const TNetCancelSignal& Cancel) {
+  const int32_t result = Stack().SockConnectCancellable(OsHandle, AFamily, RemoteIP, RemotePort, Cancel);
   if (result != SocketError) {
     RefreshLocal();
     RefreshRemote();
+  }
+  return result;
+}
+
+int32_t TNetSocketHandle::ConnectFirst(const std::vector<TNetSocketHandle*>& AHandles, int32_t AStaggerMs,
+                                       const TNetCancelSignal* ACancel, size_t& AWinner) {
+  std::vector<TNetConnectAttempt> attempts;
+  for (const TNetSocketHandle* handle : AHandles)
+    attempts.push_back(TNetConnectAttempt{handle->OsHandle, handle->Family, handle->RemoteIP, handle->RemotePort});
+  const int32_t result = Stack().SockConnectFirst(attempts, AStaggerMs, ACancel, AWinner);
+  if (result != SocketError) {
+    AHandles[AWinner]->RefreshLocal();
+    AHandles[AWinner]->RefreshRemote();
   }
   return result;
 }
@@ -63,6 +77,10 @@ int32_t TNetSocketHandle::RecvBytesFrom(void* Buffer, int32_t Length, int32_t Fl
 
 void TNetSocketHandle::SetOption(int32_t Level, int32_t OptName, const void* OptVal, int32_t OptLen) {
   Stack().CheckSocketResult(Stack().SockSetOption(OsHandle, Level, OptName, OptVal, OptLen));
+}
+
+void TNetSocketHandle::SetSendTimeout(int32_t Milliseconds) {
+  Stack().CheckSocketResult(Stack().SockSetSendTimeout(OsHandle, Milliseconds));
 }
 
 void TNetSocketHandle::SetKeepAlive(int32_t AIdle, int32_t AInterval, int32_t ACount) {
@@ -119,7 +137,7 @@ void TNetSocketHandle::CopyBinding(const TNetPersistent& Source) {
 // Binding.
 
 bool TNetSocketHandle::TryBindLocal() {
-  if (Stack().CheckSocketResult(Stack().SockBind(OsHandle, Id_PF_INET4, IP, Port), {ErrAddressInUse}))
+  if (Stack().CheckSocketResult(Stack().SockBind(OsHandle, Family, IP, Port), {ErrAddressInUse}))
     return false;
   RefreshLocal();  // Port shows the port the platform chose when it was 0
   return true;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "NetBaseComponent.h"
 #include "NetStack.h"
@@ -21,6 +22,7 @@ class TNetSocketHandle : public TNetPersistent {
 
   TNetSocket OsHandle = InvalidSocket;
   bool HasOsHandle = false;
+  int32_t Family = Id_PF_INET4;  // of the socket OpenSocket made last
   std::string IP;        // local address
   std::string RemoteIP;
   int32_t Port = 0;      // local port
@@ -33,19 +35,29 @@ class TNetSocketHandle : public TNetPersistent {
   // effect.
   virtual void ReleaseSocket(bool ResetLocal = true);
   // Connects to RemoteIP:RemotePort; returns the platform result, never raises.
-  virtual int32_t ConnectPeer(int32_t Family = Id_PF_INET4);
+  virtual int32_t ConnectPeer(int32_t AFamily = Id_PF_INET4);
   virtual int32_t RecvBytesFrom(void* Buffer, int32_t Length, int32_t Flags, std::string& FromIP,
                                 int32_t& FromPort);
 
   // As ConnectPeer, but gives up when Cancel is signalled from another thread.
-  int32_t ConnectPeerCancellable(int32_t Family, const TNetCancelSignal& Cancel);
+  int32_t ConnectPeerCancellable(int32_t AFamily, const TNetCancelSignal& Cancel);
+  // Connects whichever of the handles reaches its RemoteIP:RemotePort first,
+  // starting them one after another with staggered starts (see
+  // TNetStack::SockConnectFirst); the winner's addresses are read back.
+  // Returns the platform result and the winner's index, never raises.
+  static int32_t ConnectFirst(const std::vector<TNetSocketHandle*>& AHandles, int32_t AStaggerMs,
+                              const TNetCancelSignal* ACancel, size_t& AWinner);
 
-  // Closes any open socket and creates a new IPv4 one.
-  void OpenSocket(int32_t SocketType = Id_SOCK_STREAM, int32_t Protocol = 0);
+  // Closes any open socket and creates a new one of the family (IPv4
+  // unless given).
+  void OpenSocket(int32_t SocketType = Id_SOCK_STREAM, int32_t Protocol = 0, int32_t AFamily = Id_PF_INET4);
   int32_t SendBytes(const void* Buffer, int32_t Length, int32_t Flags = 0);
   int32_t RecvBytes(void* Buffer, int32_t Length, int32_t Flags = 0);
   // Raises ENetSocketError on failure.
   void SetOption(int32_t Level, int32_t OptName, const void* OptVal, int32_t OptLen);
+  // Bounds each blocking send (see TNetStack::SockSetSendTimeout); 0: no bound.
+  // Raises ENetSocketError on failure.
+  void SetSendTimeout(int32_t Milliseconds);
   // TCP keepalive: the first probe after AIdle seconds without traffic, then
   // one every AInterval seconds, the link dropped after ACount unanswered
   // ones. Keeps a link through a NAT box that forgets quiet connections.

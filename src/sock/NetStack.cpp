@@ -93,8 +93,12 @@ bool TNetStack::CheckSocketResult(int32_t Result, std::initializer_list<int32_t>
 void TNetStack::RaiseSocketFailure(int32_t ErrorCode) { throw ENetSocketError(ErrorCode, SockErrorText(ErrorCode)); }
 
 TNetSocket TNetStack::NewSocket(int32_t SocketType, int32_t Protocol) {
+  return NewSocket(Id_PF_INET4, SocketType, Protocol);
+}
+
+TNetSocket TNetStack::NewSocket(int32_t Family, int32_t SocketType, int32_t Protocol) {
   // The platform's reason is not read: the failure has one message of its own.
-  const TNetSocket s = SockCreate(Id_PF_INET4, SocketType, Protocol);
+  const TNetSocket s = SockCreate(Family, SocketType, Protocol);
   if (s == InvalidSocket) throw ENetInvalidSocket();
   return s;
 }
@@ -108,6 +112,43 @@ std::string TNetStack::ResolveHostName(const std::string& Host) {
 }
 
 bool TNetStack::IsIPAddress(const std::string& Text) { return IPKind(Text) != ipInvalid; }
+
+bool TNetStack::IsIPv6Address(const std::string& Text) { return ParseIPv6(Text, nullptr); }
+
+int32_t TNetStack::AddressFamily(const std::string& IP) {
+  return IP.find(':') != std::string::npos ? Id_PF_INET6 : Id_PF_INET4;
+}
+
+std::string TNetStack::UnbracketHost(const std::string& Host) {
+  if (Host.size() >= 2 && Host.front() == '[' && Host.back() == ']') return Host.substr(1, Host.size() - 2);
+  return Host;
+}
+
+TStringList TNetStack::ResolveHostAddresses(const std::string& Host) {
+  const std::string host = UnbracketHost(Host);
+  if (SameText(host, "LOCALHOST") || IsIPAddress(host)) return {ResolveHostName(host)};
+  if (IsIPv6Address(host)) return {host};
+  return SockHostAddresses(host);
+}
+
+// Both sides become sixteen bytes, an IPv4 address in its mapped form
+// (::ffff:a.b.c.d), so that the two spellings of one address compare equal.
+bool TNetStack::SameAddress(const std::string& A, const std::string& B) {
+  auto bytesOf = [this](const std::string& Text, TNetIPv6Bytes& Bytes) {
+    const std::string text = UnbracketHost(Text);
+    if (ParseIPv6(text, &Bytes)) return true;
+    TNetIPv4Bytes v4{};
+    if (!ParseIPv4(text, &v4, nullptr, nullptr)) return false;
+    Bytes.fill(0);
+    Bytes[10] = 0xFF;
+    Bytes[11] = 0xFF;
+    std::copy(v4.begin(), v4.end(), Bytes.begin() + 12);
+    return true;
+  };
+  TNetIPv6Bytes a{}, b{};
+  if (!bytesOf(A, a) || !bytesOf(B, b)) return A == B;
+  return a == b;
+}
 
 IPTextKind TNetStack::IPKind(const std::string& Text) {
   IPTextKind kind = ipInvalid;

@@ -7,8 +7,11 @@
 // are the stack's own table (10004 and up, 11001 for an unknown host); the
 // concrete stack maps the platform's error numbers onto them.
 //
-// Only IPv4 is supported: every socket has the IPv4 family, every address is
-// four bytes.
+// The IPv4 operations keep their short forms and their one-address name
+// lookup. Beside them the stack speaks IPv6 where the layers above need it:
+// sockets of either family, address texts of either family ("::1",
+// "192.0.2.1"), every address of a name in the resolver's order, and a
+// connect that tries several addresses with staggered starts (RFC 8305).
 #pragma once
 
 #include <array>
@@ -33,6 +36,7 @@ constexpr int32_t SocketError = -1;
 // Platform values the layers above pass through (the same numbers on every
 // platform this stack knows).
 constexpr int32_t Id_PF_INET4 = 2;      // the IPv4 family
+constexpr int32_t Id_PF_INET6 = 10;     // the IPv6 family (its number differs between platforms)
 constexpr int32_t Id_SOCK_STREAM = 1;   // stream socket type
 constexpr int32_t Id_IPPROTO_TCP = 6;   // option level of TCP
 constexpr int32_t Id_TCP_NODELAY = 1;   // TCP option: no Nagle delay
@@ -47,6 +51,20 @@ enum IPAddressClass : int { ipClassUnknown = 0, ipClassA, ipClassB, ipClassC, ip
 
 // Four address bytes in network order (first byte = first dotted part).
 using TNetIPv4Bytes = std::array<uint8_t, 4>;
+// Sixteen IPv6 address bytes in network order.
+using TNetIPv6Bytes = std::array<uint8_t, 16>;
+
+// One socket of a staggered connect and the address it is to reach.
+struct TNetConnectAttempt {
+  TNetSocket Socket = InvalidSocket;
+  int32_t Family = Id_PF_INET4;
+  std::string IP;
+  int32_t Port = 0;
+};
+
+// The delay after which the next address is tried while the one before has
+// not answered yet (RFC 8305, "Connection Attempt Delay").
+constexpr int32_t ConnectAttemptDelay = 250;
 
 // A set of socket values for readiness waits: at most 64 values.
 class TNetSocketList {
@@ -114,6 +132,9 @@ class TNetStack {
   // Refilled on every call; owned by the stack.
   virtual const TStringList& LocalAddressList() = 0;
 
+  // Addresses go in and come out as texts of the socket's family: dotted
+  // IPv4 for Id_PF_INET4, IPv6 text ("::1") for Id_PF_INET6. An empty text
+  // binds any local address of the family.
   virtual TNetSocket SockAccept(TNetSocket Listening, std::string& IP, int32_t& Port) = 0;
   virtual int32_t SockBind(TNetSocket Socket, int32_t Family, const std::string& IP, int32_t Port) = 0;
   virtual int32_t SockClose(TNetSocket Socket) = 0;
@@ -122,7 +143,17 @@ class TNetStack {
   // is then -1 with the last error 10004, interrupted call).
   virtual int32_t SockConnectCancellable(TNetSocket Socket, int32_t Family, const std::string& IP, int32_t Port,
                                          const TNetCancelSignal& Cancel) = 0;
+  // Connects the attempts' sockets, the first at once and each next one
+  // AStaggerMs later or as soon as every attempt before it has failed;
+  // returns 0 with AWinner set once one has connected (the others are left
+  // unconnected, still open), or -1 with the error of the last attempt that
+  // failed. ACancel, when given, gives up as SockConnectCancellable does.
+  virtual int32_t SockConnectFirst(const std::vector<TNetConnectAttempt>& Attempts, int32_t StaggerMs,
+                                   const TNetCancelSignal* Cancel, size_t& Winner) = 0;
   virtual std::string SockHostByName(const std::string& HostName) = 0;
+  // Every address of the name (IPv6 and IPv4), in the resolver's order,
+  // each once. Raises ENetSocketError as SockHostByName does.
+  virtual TStringList SockHostAddresses(const std::string& HostName) = 0;
   virtual std::string SockHostName() = 0;
   virtual std::string SockHostByAddr(const std::string& IP) = 0;
   virtual int32_t SockServiceByName(const std::string& ServiceName) = 0;
@@ -148,6 +179,10 @@ class TNetStack {
                              const std::string& IP, int32_t Port) = 0;
   virtual int32_t SockSetOption(TNetSocket Socket, int32_t Level, int32_t OptName, const void* OptVal,
                                 int32_t OptLen) = 0;
+  // Bounds every blocking send on the socket: a send that can hand nothing to
+  // the system for Milliseconds fails with ErrWouldBlock, one that
+  // handed some of its bytes returns their count. 0 removes the bound.
+  virtual int32_t SockSetSendTimeout(TNetSocket Socket, int32_t Milliseconds) = 0;
   virtual TNetSocket SockCreate(int32_t Family, int32_t SocketType, int32_t Protocol) = 0;
   virtual int32_t SockShutdown(TNetSocket Socket, int32_t How) = 0;
   // "Socket Error # <code>" CR LF and the code's text from the table (empty
@@ -163,18 +198,38 @@ class TNetStack {
   virtual std::string AddrToText(const TNetIPv4Bytes& Addr) = 0;
   // Raises ENetInvalidIPAddress.
   virtual void TextToAddrBytes(const std::string& IP, TNetIPv4Bytes& Addr) = 0;
+  // An IPv6 address text ("::1", "2001:db8::5", with or without a "%zone")
+  // as bytes; false for anything else, IPv4 texts included.
+  virtual bool ParseIPv6(const std::string& Text, TNetIPv6Bytes* Bytes) = 0;
 
   // False when Result is not -1. Otherwise records the last error in
   // LastSocketError and returns true when it is in Ignore, else raises
   // ENetSocketError.
   bool CheckSocketResult(int32_t Result, std::initializer_list<int32_t> Ignore = {});
   [[noreturn]] void RaiseSocketFailure(int32_t ErrorCode);
-  // Raises ENetInvalidSocket.
+  // Raises ENetInvalidSocket. Without a family the socket is IPv4.
   TNetSocket NewSocket(int32_t SocketType, int32_t Protocol);
+  TNetSocket NewSocket(int32_t Family, int32_t SocketType, int32_t Protocol);
   // "LOCALHOST" (any case) gives 127.0.0.1, an address text stays as it is,
   // any other name is looked up (the first address of the entry).
   std::string ResolveHostName(const std::string& Host);
   bool IsIPAddress(const std::string& Text);
+  bool IsIPv6Address(const std::string& Text);
+  // An address text of either family: nothing to look up.
+  bool IsIPLiteral(const std::string& Text) { return IsIPAddress(Text) || IsIPv6Address(Text); }
+  // The family an address text belongs to: IPv6 when it holds a colon.
+  static int32_t AddressFamily(const std::string& IP);
+  // "[::1]", the bracketed form of a host field, gives "::1"; any other
+  // text stays as it is.
+  static std::string UnbracketHost(const std::string& Host);
+  // The addresses to try for a host, in order: an address text (brackets
+  // taken off) is its own and only address, "LOCALHOST" is 127.0.0.1 as for
+  // ResolveHostName, any other name gives every address the resolver knows.
+  TStringList ResolveHostAddresses(const std::string& Host);
+  // Whether two address texts name the same address. An IPv4-mapped IPv6
+  // address ("::ffff:192.0.2.1") equals its IPv4 one; texts that are not
+  // addresses are equal only when they are the same text.
+  bool SameAddress(const std::string& A, const std::string& B);
   // Classifies Text; every output may be null. Returns the valid flag.
   bool ParseIPv4(const std::string& Text, TNetIPv4Bytes* Bytes, IPTextKind* Kind, IPAddressClass* Class);
   IPTextKind IPKind(const std::string& Text);
@@ -197,7 +252,10 @@ class TNetStackPosix : public TNetStack {
   int32_t SockConnect(TNetSocket Socket, int32_t Family, const std::string& IP, int32_t Port) override;
   int32_t SockConnectCancellable(TNetSocket Socket, int32_t Family, const std::string& IP, int32_t Port,
                                  const TNetCancelSignal& Cancel) override;
+  int32_t SockConnectFirst(const std::vector<TNetConnectAttempt>& Attempts, int32_t StaggerMs,
+                           const TNetCancelSignal* Cancel, size_t& Winner) override;
   std::string SockHostByName(const std::string& HostName) override;
+  TStringList SockHostAddresses(const std::string& HostName) override;
   std::string SockHostName() override;
   std::string SockHostByAddr(const std::string& IP) override;
   int32_t SockServiceByName(const std::string& ServiceName) override;
@@ -217,6 +275,7 @@ class TNetStackPosix : public TNetStack {
                      int32_t Port) override;
   int32_t SockSetOption(TNetSocket Socket, int32_t Level, int32_t OptName, const void* OptVal,
                         int32_t OptLen) override;
+  int32_t SockSetSendTimeout(TNetSocket Socket, int32_t Milliseconds) override;
   TNetSocket SockCreate(int32_t Family, int32_t SocketType, int32_t Protocol) override;
   int32_t SockShutdown(TNetSocket Socket, int32_t How) override;
   // Adds the resolver's codes to the table: 11001 "Host not found." (the
@@ -229,6 +288,7 @@ class TNetStackPosix : public TNetStack {
   int32_t SockGetOption(TNetSocket Socket, int32_t Level, int32_t OptName, void* OptVal, int32_t& OptLen) override;
   std::string AddrToText(const TNetIPv4Bytes& Addr) override;
   void TextToAddrBytes(const std::string& IP, TNetIPv4Bytes& Addr) override;
+  bool ParseIPv6(const std::string& Text, TNetIPv6Bytes* Bytes) override;
 
  private:
   TStringList FLocalAddresses;
@@ -239,12 +299,15 @@ class TNetStackPosix : public TNetStack {
 // TNetStackPosix::SockErrorText).
 constexpr int32_t ErrInterrupted = 10004;     // an interrupted call; also a connect given up
 constexpr int32_t ErrBadFile = 10009;         // not an open descriptor
+constexpr int32_t ErrBadAddress = 10014;
 constexpr int32_t ErrInvalidArgument = 10022;
+constexpr int32_t ErrWouldBlock = 10035;      // also a send that hit its time-out
 constexpr int32_t ErrNotASocket = 10038;
 constexpr int32_t ErrAddressInUse = 10048;
 constexpr int32_t ErrConnectionAborted = 10053;
 constexpr int32_t ErrConnectionReset = 10054;
 constexpr int32_t ErrSocketShutdown = 10058;  // also a peer that has gone (EPIPE)
+constexpr int32_t ErrConnectionRefused = 10061;
 constexpr int32_t ErrHostNotFound = 11001;
 
 // Maps a platform error number (errno) onto the stack's code table; a number

@@ -14,11 +14,14 @@
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <vector>
 
 #include "NetExceptions.h"
 #include "NetStack.h"
@@ -193,21 +196,74 @@ void TNetCancelSignal::Cancel() {
 
 namespace {
 
-// Builds an IPv4 address; an empty IP text is any local address when
-// AllowAny, else it fails the address check like any other bad text.
-sockaddr_in MakeAddress(TNetStack& Stack, int32_t Family, const std::string& IP, int32_t Port, bool AllowAny) {
+static_assert(Id_PF_INET6 == AF_INET6, "the IPv6 family number of this platform");
+
+// A socket address of either family, with its length.
+struct TSockAddress {
+  sockaddr_storage Storage{};
+  socklen_t Length = sizeof(sockaddr_storage);
+  sockaddr* Get() { return reinterpret_cast<sockaddr*>(&Storage); }
+  const sockaddr* Get() const { return reinterpret_cast<const sockaddr*>(&Storage); }
+};
+
+// An IPv6 address text (with an optional "%zone") as a socket address;
+// false when the text is none.
+bool ParseIPv6Address(const std::string& Text, sockaddr_in6& Sa) {
+  if (Text.find(':') == std::string::npos) return false;
+  addrinfo hints{};
+  hints.ai_family = AF_INET6;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICHOST;
+  addrinfo* list = nullptr;
+  if (::getaddrinfo(Text.c_str(), nullptr, &hints, &list) != 0 || !list) return false;
+  std::memcpy(&Sa, list->ai_addr, sizeof Sa);
+  ::freeaddrinfo(list);
+  return true;
+}
+
+// Builds an address of the family; an empty IP text is any local address
+// when AllowAny, else it fails the address check like any other bad text.
+TSockAddress MakeAddress(TNetStack& Stack, int32_t Family, const std::string& IP, int32_t Port, bool AllowAny) {
+  TSockAddress address;
+  if (Family == AF_INET6) {
+    sockaddr_in6 sa{};
+    if (AllowAny && IP.empty()) {
+      sa.sin6_addr = in6addr_any;
+    } else if (!ParseIPv6Address(IP, sa)) {
+      throw ENetInvalidIPAddress(IP);
+    }
+    sa.sin6_family = AF_INET6;
+    sa.sin6_port = htons(static_cast<uint16_t>(Port));
+    std::memcpy(&address.Storage, &sa, sizeof sa);
+    address.Length = sizeof sa;
+    return address;
+  }
   sockaddr_in sa{};
   sa.sin_family = static_cast<sa_family_t>(Family);
   sa.sin_port = htons(static_cast<uint16_t>(Port));
   sa.sin_addr.s_addr = (AllowAny && IP.empty()) ? htonl(INADDR_ANY) : Stack.TextToAddr(IP);
-  return sa;
+  std::memcpy(&address.Storage, &sa, sizeof sa);
+  address.Length = sizeof sa;
+  return address;
 }
 
-void ReadAddress(TNetStack& Stack, const sockaddr_in& Sa, std::string& IP, int32_t& Port) {
+// The address as text of its family (an IPv6 one in its shortest form, with
+// its zone when it has one) and the port in host order.
+void ReadAddress(TNetStack& Stack, const sockaddr* Sa, std::string& IP, int32_t& Port) {
+  if (Sa->sa_family == AF_INET6) {
+    const auto* sa6 = reinterpret_cast<const sockaddr_in6*>(Sa);
+    char text[NI_MAXHOST] = {};
+    if (::getnameinfo(Sa, sizeof(sockaddr_in6), text, sizeof text, nullptr, 0, NI_NUMERICHOST) != 0)
+      ::inet_ntop(AF_INET6, &sa6->sin6_addr, text, sizeof text);
+    IP = text;
+    Port = ntohs(sa6->sin6_port);
+    return;
+  }
+  const auto* sa4 = reinterpret_cast<const sockaddr_in*>(Sa);
   TNetIPv4Bytes bytes;
-  std::memcpy(bytes.data(), &Sa.sin_addr.s_addr, 4);
+  std::memcpy(bytes.data(), &sa4->sin_addr.s_addr, 4);
   IP = Stack.AddrToText(bytes);
-  Port = ntohs(Sa.sin_port);
+  Port = ntohs(sa4->sin_port);
 }
 
 }  // namespace
@@ -251,7 +307,7 @@ void TNetStackPosix::FillLocalAddresses() {
   for (addrinfo* ai = list; ai; ai = ai->ai_next) {
     std::string ip;
     int32_t port;
-    ReadAddress(*this, *reinterpret_cast<const sockaddr_in*>(ai->ai_addr), ip, port);
+    ReadAddress(*this, ai->ai_addr, ip, port);
     FLocalAddresses.push_back(ip);
   }
   ::freeaddrinfo(list);
@@ -269,24 +325,23 @@ std::string TNetStackPosix::FirstLocalAddress() {
 }
 
 TNetSocket TNetStackPosix::SockAccept(TNetSocket Listening, std::string& IP, int32_t& Port) {
-  sockaddr_in sa{};
-  socklen_t len = sizeof sa;
-  const int s = ::accept4(Listening, reinterpret_cast<sockaddr*>(&sa), &len, SOCK_CLOEXEC);
+  TSockAddress sa;
+  const int s = ::accept4(Listening, sa.Get(), &sa.Length, SOCK_CLOEXEC);
   if (s < 0) return FailWithErrno();
-  ReadAddress(*this, sa, IP, Port);
+  ReadAddress(*this, sa.Get(), IP, Port);
   return s;
 }
 
 int32_t TNetStackPosix::SockBind(TNetSocket Socket, int32_t Family, const std::string& IP, int32_t Port) {
-  const sockaddr_in sa = MakeAddress(*this, Family, IP, Port, true);
-  return Result(::bind(Socket, reinterpret_cast<const sockaddr*>(&sa), sizeof sa));
+  const TSockAddress sa = MakeAddress(*this, Family, IP, Port, true);
+  return Result(::bind(Socket, sa.Get(), sa.Length));
 }
 
 int32_t TNetStackPosix::SockClose(TNetSocket Socket) { return Result(::close(Socket)); }
 
 int32_t TNetStackPosix::SockConnect(TNetSocket Socket, int32_t Family, const std::string& IP, int32_t Port) {
-  const sockaddr_in sa = MakeAddress(*this, Family, IP, Port, false);
-  return Result(::connect(Socket, reinterpret_cast<const sockaddr*>(&sa), sizeof sa));
+  const TSockAddress sa = MakeAddress(*this, Family, IP, Port, false);
+  return Result(::connect(Socket, sa.Get(), sa.Length));
 }
 
 // A blocking connect cannot be woken from another thread (closing the
@@ -294,7 +349,7 @@ int32_t TNetStackPosix::SockConnect(TNetSocket Socket, int32_t Family, const std
 // either the socket or the cancel signal.
 int32_t TNetStackPosix::SockConnectCancellable(TNetSocket Socket, int32_t Family, const std::string& IP,
                                                int32_t Port, const TNetCancelSignal& Cancel) {
-  const sockaddr_in sa = MakeAddress(*this, Family, IP, Port, false);
+  const TSockAddress sa = MakeAddress(*this, Family, IP, Port, false);
   const int flags = ::fcntl(Socket, F_GETFL);
   if (flags < 0) return FailWithErrno();
   if (::fcntl(Socket, F_SETFL, flags | O_NONBLOCK) < 0) return FailWithErrno();
@@ -302,7 +357,7 @@ int32_t TNetStackPosix::SockConnectCancellable(TNetSocket Socket, int32_t Family
   int32_t code = 0;
   if (Cancel.Cancelled()) {
     code = ErrInterrupted;
-  } else if (::connect(Socket, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
+  } else if (::connect(Socket, sa.Get(), sa.Length) != 0) {
     if (errno != EINPROGRESS) {
       code = NetErrorCodeFromErrno(errno);
     } else {
@@ -331,6 +386,116 @@ int32_t TNetStackPosix::SockConnectCancellable(TNetSocket Socket, int32_t Family
   return 0;
 }
 
+// The attempts run non-blocking side by side. Each waits its turn: the first
+// starts at once, the next one StaggerMs after the one before it, or at once
+// when every attempt started so far has failed (RFC 8305, 5). The first to
+// connect wins; the sockets get their blocking mode back in every case.
+int32_t TNetStackPosix::SockConnectFirst(const std::vector<TNetConnectAttempt>& Attempts, int32_t StaggerMs,
+                                         const TNetCancelSignal* Cancel, size_t& Winner) {
+  using Clock = std::chrono::steady_clock;
+  const size_t count = Attempts.size();
+  std::vector<int> savedFlags(count, -1);
+  struct RestoreFlags {
+    const std::vector<TNetConnectAttempt>& attempts;
+    std::vector<int>& flags;
+    ~RestoreFlags() {
+      for (size_t i = 0; i < attempts.size(); ++i)
+        if (flags[i] >= 0) ::fcntl(attempts[i].Socket, F_SETFL, flags[i]);
+    }
+  } restore{Attempts, savedFlags};
+
+  enum TState { waiting, pending, failed };
+  std::vector<TState> state(count, waiting);
+  int32_t lastError = ErrConnectionRefused;
+  size_t started = 0;
+  Clock::time_point nextStart = Clock::now();
+
+  auto fail = [&](size_t i, int32_t code) {
+    state[i] = failed;
+    lastError = code;
+  };
+  auto start = [&](size_t i) -> bool {  // true when it connected at once
+    const TNetConnectAttempt& a = Attempts[i];
+    TSockAddress sa;
+    try {
+      sa = MakeAddress(*this, a.Family, a.IP, a.Port, false);
+    } catch (const ENetInvalidIPAddress&) {
+      fail(i, ErrBadAddress);
+      return false;
+    }
+    const int flags = ::fcntl(a.Socket, F_GETFL);
+    if (flags < 0 || ::fcntl(a.Socket, F_SETFL, flags | O_NONBLOCK) < 0) {
+      fail(i, NetErrorCodeFromErrno(errno));
+      return false;
+    }
+    savedFlags[i] = flags;
+    if (::connect(a.Socket, sa.Get(), sa.Length) == 0) return true;
+    if (errno == EINPROGRESS) {
+      state[i] = pending;
+    } else {
+      fail(i, NetErrorCodeFromErrno(errno));
+    }
+    return false;
+  };
+
+  for (;;) {
+    if (Cancel && Cancel->Cancelled()) {
+      ThreadLastError = ErrInterrupted;
+      return SocketError;
+    }
+    const bool anyPending = std::find(state.begin(), state.end(), pending) != state.end();
+    while (started < count && (!anyPending || Clock::now() >= nextStart)) {
+      const size_t i = started++;
+      if (start(i)) {
+        Winner = i;
+        return 0;
+      }
+      if (state[i] == pending) {
+        nextStart = Clock::now() + std::chrono::milliseconds(StaggerMs);
+        break;
+      }
+      nextStart = Clock::now();
+    }
+    std::vector<pollfd> fds;
+    std::vector<size_t> which;
+    for (size_t i = 0; i < count; ++i) {
+      if (state[i] != pending) continue;
+      fds.push_back(pollfd{Attempts[i].Socket, POLLOUT, 0});
+      which.push_back(i);
+    }
+    if (fds.empty()) {
+      if (started < count) continue;
+      ThreadLastError = lastError;
+      return SocketError;
+    }
+    if (Cancel) fds.push_back(pollfd{Cancel->Fd(), POLLIN, 0});
+    int wait = -1;
+    if (started < count) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(nextStart - Clock::now()).count();
+      wait = left < 0 ? 0 : static_cast<int>(left);
+    }
+    const int rc = ::poll(fds.data(), fds.size(), wait);
+    if (rc < 0) {
+      if (errno == EINTR) continue;
+      ThreadLastError = NetErrorCodeFromErrno(errno);
+      return SocketError;
+    }
+    for (size_t k = 0; k < which.size(); ++k) {
+      if (fds[k].revents == 0) continue;
+      const size_t i = which[k];
+      int err = 0;
+      socklen_t len = sizeof err;
+      if (::getsockopt(Attempts[i].Socket, SOL_SOCKET, SO_ERROR, &err, &len) < 0) err = errno;
+      if (err == 0) {
+        Winner = i;
+        return 0;
+      }
+      fail(i, NetErrorCodeFromErrno(err));
+      nextStart = Clock::now();  // a failure lets the next address start at once
+    }
+  }
+}
+
 std::string TNetStackPosix::SockHostByName(const std::string& HostName) {
   addrinfo hints{};
   hints.ai_family = AF_INET;
@@ -344,9 +509,36 @@ std::string TNetStackPosix::SockHostByName(const std::string& HostName) {
   }
   std::string ip;
   int32_t port;
-  ReadAddress(*this, *reinterpret_cast<const sockaddr_in*>(list->ai_addr), ip, port);
+  ReadAddress(*this, list->ai_addr, ip, port);
   ::freeaddrinfo(list);
   return ip;
+}
+
+TStringList TNetStackPosix::SockHostAddresses(const std::string& HostName) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;  // one entry per address
+  addrinfo* list = nullptr;
+  const int rc = ::getaddrinfo(HostName.c_str(), nullptr, &hints, &list);
+  if (rc != 0 || !list) {
+    ThreadLastError = rc != 0 ? NetErrorCodeFromResolver(rc, errno) : ErrHostNotFound;
+    CheckSocketResult(SocketError);
+    return {};
+  }
+  TStringList addresses;
+  for (addrinfo* ai = list; ai; ai = ai->ai_next) {
+    if (ai->ai_family != AF_INET && ai->ai_family != AF_INET6) continue;
+    std::string ip;
+    int32_t port;
+    ReadAddress(*this, ai->ai_addr, ip, port);
+    if (std::find(addresses.begin(), addresses.end(), ip) == addresses.end()) addresses.push_back(ip);
+  }
+  ::freeaddrinfo(list);
+  if (addresses.empty()) {
+    ThreadLastError = ErrHostNotFound;
+    CheckSocketResult(SocketError);
+  }
+  return addresses;
 }
 
 std::string TNetStackPosix::SockHostName() {
@@ -408,12 +600,13 @@ int32_t TNetStackPosix::SockRecv(TNetSocket Socket, void* Buffer, int32_t Length
 
 int32_t TNetStackPosix::SockRecvFrom(TNetSocket Socket, void* Buffer, int32_t Length, int32_t Flags,
                                      std::string& IP, int32_t& Port) {
-  sockaddr_in sa{};
-  socklen_t len = sizeof sa;
-  const ssize_t n = ::recvfrom(Socket, Buffer, static_cast<size_t>(Length < 0 ? 0 : Length), Flags,
-                               reinterpret_cast<sockaddr*>(&sa), &len);
+  TSockAddress sa;
+  const ssize_t n = ::recvfrom(Socket, Buffer, static_cast<size_t>(Length < 0 ? 0 : Length), Flags, sa.Get(),
+                               &sa.Length);
   if (n < 0) return FailWithErrno();
-  if (len >= sizeof sa && sa.sin_family == AF_INET) ReadAddress(*this, sa, IP, Port);
+  const sa_family_t family = sa.Storage.ss_family;
+  if ((family == AF_INET && sa.Length >= sizeof(sockaddr_in)) || (family == AF_INET6 && sa.Length >= sizeof(sockaddr_in6)))
+    ReadAddress(*this, sa.Get(), IP, Port);
   return static_cast<int32_t>(n);
 }
 
@@ -486,15 +679,24 @@ int32_t TNetStackPosix::SockSend(TNetSocket Socket, const void* Buffer, int32_t 
 
 int32_t TNetStackPosix::SockSendTo(TNetSocket Socket, const void* Buffer, int32_t Length, int32_t Flags,
                                    const std::string& IP, int32_t Port) {
-  const sockaddr_in sa = MakeAddress(*this, AF_INET, IP, Port, false);
+  const TSockAddress sa = MakeAddress(*this, AddressFamily(IP), IP, Port, false);
   const ssize_t n = ::sendto(Socket, Buffer, static_cast<size_t>(Length < 0 ? 0 : Length), Flags | MSG_NOSIGNAL,
-                             reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
+                             sa.Get(), sa.Length);
   return n < 0 ? FailWithErrno() : static_cast<int32_t>(n);
 }
 
 int32_t TNetStackPosix::SockSetOption(TNetSocket Socket, int32_t Level, int32_t OptName, const void* OptVal,
                                       int32_t OptLen) {
   return Result(::setsockopt(Socket, Level, OptName, OptVal, static_cast<socklen_t>(OptLen)));
+}
+
+int32_t TNetStackPosix::SockSetSendTimeout(TNetSocket Socket, int32_t Milliseconds) {
+  timeval limit{};
+  if (Milliseconds > 0) {
+    limit.tv_sec = Milliseconds / 1000;
+    limit.tv_usec = static_cast<suseconds_t>(Milliseconds % 1000) * 1000;
+  }
+  return Result(::setsockopt(Socket, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit));
 }
 
 int32_t TNetStackPosix::SockGetOption(TNetSocket Socket, int32_t Level, int32_t OptName, void* OptVal,
@@ -513,19 +715,17 @@ TNetSocket TNetStackPosix::SockCreate(int32_t Family, int32_t SocketType, int32_
 int32_t TNetStackPosix::SockShutdown(TNetSocket Socket, int32_t How) { return Result(::shutdown(Socket, How)); }
 
 void TNetStackPosix::SockPeerName(TNetSocket Socket, int32_t& Family, int32_t& Port, std::string& IP) {
-  sockaddr_in sa{};
-  socklen_t len = sizeof sa;
-  CheckSocketResult(Result(::getpeername(Socket, reinterpret_cast<sockaddr*>(&sa), &len)));
-  Family = sa.sin_family;
-  ReadAddress(*this, sa, IP, Port);
+  TSockAddress sa;
+  CheckSocketResult(Result(::getpeername(Socket, sa.Get(), &sa.Length)));
+  Family = sa.Storage.ss_family;
+  ReadAddress(*this, sa.Get(), IP, Port);
 }
 
 void TNetStackPosix::SockLocalName(TNetSocket Socket, int32_t& Family, int32_t& Port, std::string& IP) {
-  sockaddr_in sa{};
-  socklen_t len = sizeof sa;
-  CheckSocketResult(Result(::getsockname(Socket, reinterpret_cast<sockaddr*>(&sa), &len)));
-  Family = sa.sin_family;
-  ReadAddress(*this, sa, IP, Port);
+  TSockAddress sa;
+  CheckSocketResult(Result(::getsockname(Socket, sa.Get(), &sa.Length)));
+  Family = sa.Storage.ss_family;
+  ReadAddress(*this, sa.Get(), IP, Port);
 }
 
 std::string TNetStackPosix::AddrToText(const TNetIPv4Bytes& Addr) {
@@ -535,6 +735,13 @@ std::string TNetStackPosix::AddrToText(const TNetIPv4Bytes& Addr) {
 
 void TNetStackPosix::TextToAddrBytes(const std::string& IP, TNetIPv4Bytes& Addr) {
   if (!ParseIPv4(IP, &Addr, nullptr, nullptr)) throw ENetInvalidIPAddress(IP);
+}
+
+bool TNetStackPosix::ParseIPv6(const std::string& Text, TNetIPv6Bytes* Bytes) {
+  sockaddr_in6 sa{};
+  if (!ParseIPv6Address(Text, sa)) return false;
+  if (Bytes) std::memcpy(Bytes->data(), &sa.sin6_addr, 16);
+  return true;
 }
 
 // ---------------------------------------------------------------------------

@@ -272,13 +272,13 @@ TEST_F(ClientWindowFtpTest, DownloadAndUploadTheNamedFile) {
   EXPECT_EQ(FindPatternMismatch(ServerFile("up.bin"), 300000, 3), -1);
   EXPECT_GE(RowOf("up.bin"), 0);  // listed again after the upload
 
-  // A name the server does not have: the download fails after the local
-  // file was created, and the commands come back.
+  // A name the server does not have: the download fails without creating a
+  // local file, and the commands come back.
   Form->arquivo->setText("missing.bin");
   Click(Form->DownloadButton);
   ASSERT_EQ(Errors.size(), 1);
   EXPECT_EQ(Errors[0].trimmed(), "No such file or directory.");
-  EXPECT_EQ(FileSize(LocalFile("missing.bin")), 0);
+  EXPECT_FALSE(PathExists(LocalFile("missing.bin")));
   EXPECT_TRUE(Form->DownloadButton->isEnabled());
 }
 

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -20,6 +21,7 @@
 #include "appdialogs.h"
 #include "mainf.h"
 #include "remessadados_u.h"
+#include "settingsplace.h"
 
 namespace {
 
@@ -529,4 +531,42 @@ TEST_F(ClientWindowTest, MakeDirWithEmptyAnswerDoesNothing) {
   Form->CreateDirButtonClick();
   EXPECT_FALSE(Form->ChDirButton->isEnabled());  // commands untouched
   InputBoxHook = nullptr;
+}
+
+// The window switches the extensions on; [Server] USEEPSV in the settings
+// file, read as the window is made, can keep EPSV off.
+TEST(ClientWindowSettings, UseEpsvComesFromTheSettingsFile) {
+  const QString Name = QString::fromLocal8Bit(SettingsFilePath());
+  QDir().mkpath(QFileInfo(Name).absolutePath());
+  QFile File(Name);
+  const bool Existed = File.exists();
+  QByteArray Saved;
+  if (Existed && File.open(QIODevice::ReadOnly)) {
+    Saved = File.readAll();
+    File.close();
+  }
+  const struct {
+    const char* Text;
+    bool UseEPSV;
+  } Rows[] = {
+      {"[Server]\nFTPHOST=h\nUSEEPSV=0\n", false},
+      {"[Server]\nUSEEPSV=1\n", true},
+      {"[Server]\nFTPHOST=h\n", true},  // the default
+      {"[Server]\nUSEEPSV=no\n", true},  // not a switch: the default
+  };
+  for (const auto& Row : Rows) {
+    ASSERT_TRUE(File.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    File.write(Row.Text);
+    File.close();
+    TMainForm Form;
+    EXPECT_EQ(Form.NetFTP1->UseEPSV, Row.UseEPSV) << Row.Text;
+    EXPECT_TRUE(Form.NetFTP1->UseFEAT);
+  }
+  if (Existed) {
+    ASSERT_TRUE(File.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    File.write(Saved);
+    File.close();
+  } else {
+    File.remove();
+  }
 }

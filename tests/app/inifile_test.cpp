@@ -18,6 +18,32 @@ TEST(IniText, KeyIsSetInItsSection) {
             "[Server]\nFTPHOST=evil[Server]FTPHOST=other\n");
 }
 
+TEST(IniText, ValueIsReadFromItsSection) {
+  struct Row {
+    const char* Text;
+    const char* Value;
+  };
+  const Row rows[] = {
+      {"[Server]\nFTPHOST=h\nUSEEPSV=0\n", "0"},
+      {"[server]\r\n useepsv = 1 \r\n", "1"},      // names in any case, blanks around
+      {"[Other]\nUSEEPSV=0\n[Server]\nFTPHOST=h\n", "default"},  // another section's key
+      {"[Server]\nFTPHOST=h\n[Other]\nUSEEPSV=0\n", "default"},
+      {"USEEPSV=0\n", "default"},                    // before any section
+      {"[Server]\nUSEEPSV=\n", ""},
+      {"", "default"},
+  };
+  for (const Row& r : rows) EXPECT_EQ(GetIniValue(r.Text, "Server", "USEEPSV", "default"), r.Value) << r.Text;
+}
+
+TEST(IniFile, ReadsWhatWasWrittenAndDefaultsWithoutAFile) {
+  QTemporaryDir Dir;
+  ASSERT_TRUE(Dir.isValid());
+  const QString Name = Dir.filePath("FtpHost.ini");
+  EXPECT_EQ(ReadIniString(Name, "Server", "USEEPSV", "1"), "1");
+  WriteIniString(Name, "Server", "USEEPSV", "0");
+  EXPECT_EQ(ReadIniString(Name, "Server", "USEEPSV", "1"), "0");
+}
+
 TEST(IniFile, WritesAndUpdatesTheFile) {
   QTemporaryDir Dir;
   ASSERT_TRUE(Dir.isValid());

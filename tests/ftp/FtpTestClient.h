@@ -12,6 +12,15 @@
 #include "NetExceptions.h"
 #include "NetFTP.h"
 
+// What the client sends to log in to a scripted server, in order.
+inline const std::vector<std::string> kLogin = {"USER user", "PASS secret", "TYPE I", "SYST"};
+
+// A transcript followed by more lines.
+inline std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<std::string>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
 struct FtpTestClient {
   explicit FtpTestClient(int port, bool passive = true, const std::string& user = "user",
                          const std::string& password = "secret") {

@@ -34,8 +34,7 @@ TEST(FtpReplyRules, PassiveAddress) {
       {{"227 Entering Passive Mode 192,168,1,20,19,137"}, "192.168.1.20", 5001},
       {{"227 =127,0,0,1,4,1"}, "=127.0.0.1", 1025},  // address fields are not checked
       {{"227 =(127,0,0,1, 19, 137 )"}, "127.0.0.1", 5001},
-      // A port byte is not checked against 255.
-      {{"227 Entering Passive Mode (127,0,0,1,19,300)."}, "127.0.0.1", 5164},
+      {{"227 Entering Passive Mode (127,0,0,1,255,255)."}, "127.0.0.1", 65535},
       {{"227-Entering Passive Mode (10,1,2,3,0,21)", "227 OK"}, "10.1.2.3", 21},  // the first line only
   };
   for (const auto& c : cases) {
@@ -62,6 +61,21 @@ TEST(FtpReplyRules, PassiveAddress) {
     }
   }
   EXPECT_THROW(PassiveAddressOfReply({}), EConvertError);
+
+  // A field is one byte: a number outside 0 to 255 is refused, not carried
+  // into the other byte or wrapped to another port.
+  for (const char* reply : {"227 Entering Passive Mode (127,0,0,1,19,300).", "227 Entering Passive Mode (127,0,0,1,256,1).",
+                            "227 Entering Passive Mode (127,0,0,1,4,-1).", "227 Entering Passive Mode (127,0,0,256,4,1).",
+                            "227 Entering Passive Mode 127,0,0,1,1000,1"}) {
+    try {
+      PassiveAddressOfReply(TextOf({reply}));
+      ADD_FAILURE() << "no error: " << reply;
+    } catch (const ENetProtocolReplyError& e) {
+      EXPECT_EQ(e.ReplyCode, 227);
+      EXPECT_EQ(std::string(e.what()), "Invalid passive mode reply (a field is out of 0 to 255): " +
+                                           std::string(reply).substr(4));
+    }
+  }
 }
 
 TEST(FtpReplyRules, QuotedDirectory) {

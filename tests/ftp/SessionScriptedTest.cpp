@@ -14,13 +14,6 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-const Lines kLogin = {"USER user", "PASS secret", "TYPE I", "SYST"};
-
-Lines Concat(Lines a, const Lines& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
-
 }  // namespace
 
 TEST(FtpSession, LoginTranscriptSystemAndStatus) {

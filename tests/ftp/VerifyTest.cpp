@@ -9,6 +9,7 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -363,10 +364,25 @@ TEST(FtpVerifyScripted, ServerWithoutSizePassesUnchecked) {
 TEST(FtpVerifyScripted, KeepAliveOnControlAndDataConnections) {
   ScriptedFtpServer server;
   server.SetFile("a.bin", PatternBytes(11, 0, 200000));
-  for (bool passive : {true, false}) {
-    SCOPED_TRACE(passive ? "passive" : "active");
-    FtpTestClient c(server.Port(), passive);
+  // Every way a data connection is made: PASV, PORT, EPSV, and EPRT (the
+  // extensions on, PORT refused).
+  struct Mode {
+    const char* name;
+    bool passive, extended;
+    const char* dataCommand;
+  } modes[] = {{"PASV", true, false, "PASV"},
+               {"PORT", false, false, "PORT"},
+               {"EPSV", true, true, "EPSV"},
+               {"EPRT", false, true, "EPRT"}};
+  for (const Mode& mode : modes) {
+    SCOPED_TRACE(mode.name);
+    if (mode.extended)
+      server.SetReply("PORT", "500 PORT not allowed.");
+    else
+      server.ClearReply("PORT");
+    FtpTestClient c(server.Port(), mode.passive);
     c.ftp.KeepAlive = true;
+    c.ftp.UseEPSV = mode.extended;
     c.Open();
     const int control = c.ftp.SocketHandler()->SocketHandle()->OsHandle;
     EXPECT_EQ(SocketOption(control, SOL_SOCKET, SO_KEEPALIVE), 1);
@@ -380,17 +396,54 @@ TEST(FtpVerifyScripted, KeepAliveOnControlAndDataConnections) {
       data = {SocketOption(fd, SOL_SOCKET, SO_KEEPALIVE), SocketOption(fd, IPPROTO_TCP, TCP_KEEPIDLE),
               SocketOption(fd, IPPROTO_TCP, TCP_KEEPINTVL), SocketOption(fd, IPPROTO_TCP, TCP_KEEPCNT)};
     };
+    const size_t before = server.Commands().size();
     TNetMemoryStream sink;
     c.ftp.Retrieve("a.bin", sink);
     EXPECT_EQ(data, (std::vector<int>{1, 30, 10, 3}));
     data.clear();
     c.ftp.Store(sink, "up.bin");
     EXPECT_EQ(data, (std::vector<int>{1, 30, 10, 3}));
+    const Lines all = server.Commands();
+    const Lines sent(all.begin() + static_cast<std::ptrdiff_t>(before), all.end());
+    EXPECT_EQ(std::count_if(sent.begin(), sent.end(),
+                            [&](const std::string& line) { return line.rfind(mode.dataCommand, 0) == 0; }),
+              2);
   }
   // Off by default: the system's setting, no keepalive.
+  server.ClearReply("PORT");
   FtpTestClient plain(server.Port());
   plain.Open();
   EXPECT_EQ(SocketOption(plain.ftp.SocketHandler()->SocketHandle()->OsHandle, SOL_SOCKET, SO_KEEPALIVE), 0);
+}
+
+// The checks share the session's feature list: the login's "FEAT" when it
+// asked one (UseFEAT), else one of their own, once per session either way.
+TEST(FtpVerifyScripted, OneFeatPerSession) {
+  ScriptedFtpServer server;
+  server.SetFile("a.bin", PatternBytes(14, 0, 3000));
+  for (bool useFeat : {true, false}) {
+    SCOPED_TRACE(useFeat ? "FEAT at login" : "FEAT on first use");
+    const size_t before = server.Commands().size();
+    FtpTestClient c(server.Port());
+    c.ftp.VerifyTransfers = true;
+    c.ftp.UseFEAT = useFeat;
+    c.Open();
+    TNetMemoryStream sink, again;
+    c.ftp.Retrieve("a.bin", sink);
+    c.ftp.Store(sink, "b.bin");
+    c.ftp.Retrieve("b.bin", again);
+    EXPECT_TRUE(c.ftp.LastTransfer().Ok);
+    const Lines sent = CheckCommands(server.Commands(), before);
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), "FEAT"), 1);
+    EXPECT_TRUE(c.ftp.HasFeature("SIZE"));
+    // A new session asks again.
+    c.ftp.Quit();
+    c.Open();
+    TNetMemoryStream third;
+    c.ftp.Retrieve("a.bin", third);
+    const Lines all = CheckCommands(server.Commands(), before);
+    EXPECT_EQ(std::count(all.begin(), all.end(), "FEAT"), 2);
+  }
 }
 
 // --- Receipts of real transfers

@@ -6,11 +6,14 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <string>
 #include <vector>
 
+#include "IPv6Loopback.h"
 #include "Process.h"
 #include "RealServers.h"
+#include "ScriptedFtpServer.h"
 #include "Sha256.h"
 #include "TestFiles.h"
 
@@ -132,6 +135,34 @@ TEST(FtpXferTool, Failures) {
   EXPECT_TRUE(Has(r.Err, "unknown command bogus")) << r.Err;
 }
 
+// --idle-timeout: a malformed value is a usage error before anything is
+// connected; a download that stalls fails after it with the class and the
+// message, keeping the bytes that came.
+TEST(FtpXferTool, IdleTimeout) {
+  RequireProgram(Tool(), "this project (build the ftpxfer target)");
+  for (const char* bad : {"x", "-1", "1.5", "2147484", ""}) {
+    SCOPED_TRACE(bad);
+    ProcessResult r = RunProcess({Tool(), "--port", "1", "pwd", "--idle-timeout", bad});
+    EXPECT_EQ(r.ExitCode, 2) << r.Describe();
+    EXPECT_TRUE(Has(r.Err, std::string("not a number of seconds from 0 to 2147483: ") + bad + "\n")) << r.Err;
+  }
+
+  ScriptedFtpServer server;
+  server.SetFile("a.bin", PatternBytes(4, 0, 3000));
+  FtpTransferOptions o;
+  o.ChunkSize = 1000;
+  o.ChunkPauseMs = 5000;
+  server.SetTransferOptions(o);
+  TempDir local;
+  const auto start = std::chrono::steady_clock::now();
+  ProcessResult r = RunProcess({Tool(), "--port", std::to_string(server.Port()), "--user", "u", "--password", "p",
+                                "--quiet", "--idle-timeout", "1", "get", "a.bin", local.File("a.bin")});
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+  EXPECT_EQ(r.ExitCode, 1) << r.Describe();
+  EXPECT_EQ(r.Err, "ENetTransferTimeout: Transfer timed out: no data arrived on the data connection for 1 s.\n");
+  EXPECT_TRUE(ReadFile(local.File("a.bin")) == PatternBytes(4, 0, 1000));
+}
+
 TEST(FtpXferTool, ParseListingFile) {
   RequireProgram(Tool(), "this project (build the ftpxfer target)");
   ProcessResult r = RunProcess({Tool(), "--format", "parse-listing", std::string(LISTING_DATA_DIR) + "/dos.txt"});
@@ -148,6 +179,44 @@ TEST(FtpXferTool, ParseListingFile) {
   r = RunProcess({Tool(), "parse-listing", local.File("missing.txt")});
   EXPECT_EQ(r.ExitCode, 1);
   EXPECT_EQ(r.Err.rfind("EFOpenError: ", 0), 0u) << r.Err;
+}
+
+// The extensions are on: FEAT, and EPSV unless --no-epsv. IPv6 hosts in
+// both spellings.
+TEST(FtpXferTool, ExtensionsAndIPv6Hosts) {
+  RequireProgram(Tool(), "this project (build the ftpxfer target)");
+  PyftpdlibOptions verbose;
+  verbose.Verbose = true;
+  PyftpdlibServer server(verbose);
+  ProcessResult r = Xfer(server, {"--quiet", "list"});
+  ASSERT_EQ(r.ExitCode, 0) << r.Describe() << r.Err;
+  const std::string withEpsv = server.Log();
+  EXPECT_TRUE(Has(withEpsv, "<- FEAT")) << withEpsv;
+  EXPECT_TRUE(Has(withEpsv, "<- OPTS UTF8 ON")) << withEpsv;
+  EXPECT_TRUE(Has(withEpsv, "<- EPSV")) << withEpsv;
+  EXPECT_FALSE(Has(withEpsv, "<- PASV")) << withEpsv;
+  r = Xfer(server, {"--quiet", "list", "--no-epsv"});
+  ASSERT_EQ(r.ExitCode, 0) << r.Describe() << r.Err;
+  const std::string withoutEpsv = server.Log().substr(withEpsv.size());
+  EXPECT_TRUE(Has(withoutEpsv, "<- PASV")) << withoutEpsv;
+  EXPECT_FALSE(Has(withoutEpsv, "<- EPSV")) << withoutEpsv;
+
+  if (!HasIPv6Loopback()) GTEST_SKIP() << "SKIPPED: this machine has no IPv6 loopback address ::1, so the IPv6 part cannot run";
+  PyftpdlibOptions v6;
+  v6.Address = "::1";
+  PyftpdlibServer server6(v6);
+  WritePatternFile(server6.Root() + "/down.bin", 234567, 23);
+  TempDir local;
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"--host", "::1"}, {"--host", "[::1]", "--active"}, {"--host", "::1", "--no-epsv"}}) {
+    SCOPED_TRACE(args[1] + (args.size() > 2 ? " " + args[2] : ""));
+    std::vector<std::string> get = args;
+    get.insert(get.end(), {"get", "down.bin", local.File("got.bin"), "--overwrite"});
+    r = Xfer(server6, get);
+    ASSERT_EQ(r.ExitCode, 0) << r.Describe() << r.Err;
+    EXPECT_EQ(Sha256OfFile(local.File("got.bin")), Sha256OfFile(server6.Root() + "/down.bin"));
+    EXPECT_TRUE(Has(r.Err, "Connecting to ::1.\n")) << r.Err;
+  }
 }
 
 // --receipt: one JSON line per get and put, read back by Python's json

@@ -67,8 +67,9 @@ TEST(RFCReply, ParseLines) {
   EXPECT_EQ(reply.Text, (TStringList{"Welcome", "indented text", "Done"}));
 }
 
-// Where a reply ends, on lines as the connection reads them (trimmed, never
-// empty): the opening line and each later line of real replies.
+// Where a reply ends, on lines as the connection reads them (as received
+// less trailing blanks, never blank): the opening line and each later line
+// of real replies.
 TEST(ReplyRules, WhereAReplyEnds) {
   const struct {
     const char* First;
@@ -91,7 +92,7 @@ TEST(ReplyRules, WhereAReplyEnds) {
     bool Closes;
   } lines[] = {
       {"211-Features:", "211 End", true},
-      {"211-Features:", "EPRT", false},  // " EPRT" trimmed
+      {"211-Features:", " EPRT", false},
       {"211-Features:", "REST STREAM", false},
       {"211-Features:", "CCC", false},
       {"211-Features:", "Hi!", false},
@@ -99,7 +100,10 @@ TEST(ReplyRules, WhereAReplyEnds) {
       {"211-Features:", "211-still going", false},
       {"211-Features:", "2115 not the code", false},
       {"211-Features:", "21", false},
-      {"211-Features:", "211", true},  // "211 " trimmed
+      {"211-Features:", "211", true},  // "211 " less its trailing blank
+      // Indented (RFC 959): text, not the end.
+      {"211-Status of the server:", " 211 connected from 127.0.0.1", false},
+      {"220-Welcome", "   220 ready", false},
       {"214-The following commands are recognized:", "214 Help command successful.", true},
       {"214-The following commands are recognized:", "ABOR ALLO APPE CDUP CWD  DELE EPRT EPSV FEAT HELP", false},
       {"226-File successfully transferred", "226 0.000 seconds (measured here), 1.17 Mbytes per second", true},

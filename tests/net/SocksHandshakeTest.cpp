@@ -142,7 +142,6 @@ TEST(SocksHandshake, Socks5BoundAddressConsumedExactly) {
       "\x05\x00\x00\x01\x0a\x00\x00\x01\x04\x00"s,                                // IPv4
       "\x05\x00\x00\x03\x10" "proxy.bound.name" "\x04\x00"s,                       // domain name, length 16
       "\x05\x00\x00\x04"s + std::string(15, '\0') + "\x01" "\x04\x00"s,             // IPv6 ::1
-      "\x05\x00\x00\x09\x00\x04\x00"s,                                             // unknown type: 2 more
   };
   for (const std::string& reply : replies) {
     SCOPED_TRACE(testing::PrintToString(reply));
@@ -296,6 +295,54 @@ TEST(SocksHandshake, ProxyClosesMidHandshake) {
     EXPECT_EQ(*f.type, typeid(ENetSocksServerRespondError));
     EXPECT_EQ(f.text, "Socks server did not respond.");
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
+    EXPECT_FALSE(c.client.IsConnected());
+  }
+}
+
+// A proxy that takes the connection and then says nothing, at any step of
+// the handshake, is given up on after the connect time-out.
+TEST(SocksHandshake, SilentProxyBoundedByConnectTimeout) {
+  struct Case {
+    const char* what;
+    TSocksVersion version;
+    Script script;
+  };
+  const std::vector<Case> cases = {
+      {"SOCKS 4, no reply", svSocks4, Script().ReadBytes(9).Sleep(4000)},
+      {"SOCKS 5, no method answer", svSocks5, Script().ReadBytes(3).Sleep(4000)},
+      {"SOCKS 5, reply cut", svSocks5,
+       Script().ReadBytes(3).Send(kMethodNone).ReadBytes(kConnect5.size()).Send("\x05\x00"s).Sleep(4000)},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    ScriptedServer proxy(k.script);
+    ProxiedClient c(k.version, proxy.Port(), k.version == svSocks5 ? "ftp.example.invalid" : "127.0.0.1", 21);
+    const auto start = Clock::now();
+    try {
+      c.client.OpenConnection(1000);
+      ADD_FAILURE() << "nothing raised";
+    } catch (const ENetSocksServerRespondError& e) {
+      EXPECT_STREQ(e.what(), "Socks server did not respond.");
+    }
+    const auto took = Clock::now() - start;
+    EXPECT_GT(took, std::chrono::milliseconds(800));
+    EXPECT_LT(took, std::chrono::milliseconds(3000));
+    EXPECT_FALSE(c.client.IsConnected());
+  }
+}
+
+// A SOCKS 5 success reply with an address type of no known length is
+// refused: guessing its length would eat the first bytes of the greeting.
+TEST(SocksHandshake, Socks5UnknownAddressTypeRefused) {
+  for (const int type : {0, 2, 5, 9, 255}) {
+    SCOPED_TRACE(type);
+    const std::string reply = "\x05\x00\x00"s + static_cast<char>(type) + "\x00\x04\x00" "220 hi\r\n"s;
+    ScriptedServer proxy(Script().ReadBytes(3).Send(kMethodNone).ReadBytes(kConnect5.size()).Send(reply));
+    ProxiedClient c(svSocks5, proxy.Port());
+    const Failure f = ConnectFailure(c);
+    ASSERT_NE(f.type, nullptr);
+    EXPECT_TRUE(f.socksFamily);
+    EXPECT_EQ(f.text, "The SOCKS server answered with an unknown address type (" + std::to_string(type) + ").");
     EXPECT_FALSE(c.client.IsConnected());
   }
 }

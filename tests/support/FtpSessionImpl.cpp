@@ -267,6 +267,10 @@ void FtpSessionImpl::RunDefault(const std::string& verb, const std::string& arg)
     Pasv();
   } else if (verb == "PORT") {
     Port(arg);
+  } else if (verb == "EPSV") {
+    Pasv(true);
+  } else if (verb == "EPRT") {
+    Eprt(arg);
   } else if (verb == "RETR") {
     FileEntry file;
     bool found = false;
@@ -342,7 +346,7 @@ void FtpSessionImpl::RunDefault(const std::string& verb, const std::string& arg)
   }
 }
 
-void FtpSessionImpl::Pasv() {
+void FtpSessionImpl::Pasv(bool extended) {
   CloseData();
   FPasvListen.Reset();
   FPasvListen = ListenTcp("127.0.0.1", 0, 4);
@@ -351,7 +355,10 @@ void FtpSessionImpl::Pasv() {
   std::string text;
   {
     std::lock_guard lock(FServer.FMutex);
-    if (FServer.FPasvReply) {
+    if (extended) {
+      text = FServer.FEpsvReply ? FServer.FEpsvReply(port)
+                                : "229 Entering Extended Passive Mode (|||" + std::to_string(port) + "|)";
+    } else if (FServer.FPasvReply) {
       text = FServer.FPasvReply(port);
     } else {
       const FtpPasvOptions& o = FServer.FPasv;
@@ -372,6 +379,38 @@ void FtpSessionImpl::Port(const std::string& argument) {
     SendReply("501 Illegal PORT command.");
     return;
   }
+  UseActiveAddress(address, "PORT");
+}
+
+// "EPRT |1|127.0.0.1|5001|": a delimiter, then protocol, address and port.
+void FtpSessionImpl::Eprt(const std::string& argument) {
+  std::vector<std::string> fields;
+  if (argument.size() >= 2) {
+    const char d = argument[0];
+    size_t at = 1;
+    for (size_t end; (end = argument.find(d, at)) != std::string::npos; at = end + 1)
+      fields.push_back(argument.substr(at, end - at));
+  }
+  if (fields.size() != 3) {
+    SendReply("501 Illegal EPRT command.");
+    return;
+  }
+  if (fields[0] != "1") {
+    SendReply("522 Network protocol not supported, use (1)");
+    return;
+  }
+  HostPort address;
+  address.Host = fields[1];
+  try {
+    address.Port = std::stoi(fields[2]);
+  } catch (const std::exception&) {
+    SendReply("501 Illegal EPRT command.");
+    return;
+  }
+  UseActiveAddress(address, "EPRT");
+}
+
+void FtpSessionImpl::UseActiveAddress(const HostPort& address, const std::string& verb) {
   {
     std::lock_guard lock(FServer.FMutex);
     FServer.FPortAddresses.push_back(address);
@@ -380,7 +419,7 @@ void FtpSessionImpl::Port(const std::string& argument) {
   FPasvListen.Reset();
   FPortAddress = address;
   FMode = DataMode::Active;
-  SendReply("200 PORT command successful. Consider using PASV.");
+  SendReply("200 " + verb + " command successful. Consider using PASV.");
 }
 
 void FtpSessionImpl::ServeDownload(const std::string& bytes, const FtpTransferOptions& options) {

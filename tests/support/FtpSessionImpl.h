@@ -37,8 +37,11 @@ private:
   void SendReply(const FtpReply& reply);
   bool Closed() const { return !FControl; }
 
-  void Pasv();
+  void Pasv(bool extended = false);
   void Port(const std::string& argument);
+  void Eprt(const std::string& argument);
+  // Records the client's address and answers as PORT does.
+  void UseActiveAddress(const HostPort& address, const std::string& verb);
   void Download(const FileEntry& file, int64_t start, const FtpTransferOptions& options,
                 const FtpReply& preliminary);
   FtpUpload Upload(const std::string& command, const std::string& name,

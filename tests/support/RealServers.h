@@ -1,5 +1,5 @@
 // Real servers for interoperability tests, started by the test on 127.0.0.1
-// and a free port, stopped (whole process group) and cleaned up by the
+// (or, where asked for, on the IPv6 loopback ::1) and a free port, stopped (whole process group) and cleaned up by the
 // destructor. The constructor returns once the server answers: an FTP server
 // has sent its 220 greeting, a SOCKS server accepts connections. When the
 // program is missing or the server does not come up, the constructor throws
@@ -26,7 +26,8 @@
 class ServerProcess {
 public:
   virtual ~ServerProcess() = default;
-  std::string Host() const { return "127.0.0.1"; }
+  // "127.0.0.1", or "::1" for a server on the IPv6 loopback.
+  std::string Host() const { return FHost; }
   int Port() const { return FPort; }
   // The server's stdout and stderr (and its own log file, if it has one).
   std::string Log() const;
@@ -49,6 +50,7 @@ protected:
   [[noreturn]] void Fail(const std::string& what) const;
 
   std::string FName;
+  std::string FHost = "127.0.0.1";
   TempDir FDir{"remessa-server"};
   ChildProcess FChild;
   int FPort = 0;
@@ -58,6 +60,8 @@ protected:
 // True when 127.0.0.1:port accepts a connection whose first line starts
 // with "220"; throws when the first line is another reply.
 bool FtpGreets(int port);
+// The same on another loopback address of either family ("::1").
+bool FtpGreetsAt(const std::string& host, int port);
 // True when 127.0.0.1:port accepts a connection.
 bool Accepts(int port);
 
@@ -70,6 +74,7 @@ struct PyftpdlibOptions {
   int PassivePortMax = 0;
   int64_t RateBytesPerSecond = 0;  // > 0: every transfer throttled to this
   bool Verbose = false;            // protocol log in Log()
+  std::string Address = "127.0.0.1";  // "::1": the IPv6 loopback
   // Both set: explicit FTP over TLS with this certificate (chain) and key,
   // required for logins and data (TLS_FTPHandler, needs python3-openssl).
   std::string CertFile;
@@ -94,6 +99,7 @@ struct VsftpdOptions {
   int PassivePortMin = 0;  // both > 0: pasv_min_port / pasv_max_port
   int PassivePortMax = 0;
   std::vector<std::string> ExtraConfig;  // "name=value" lines added at the end
+  bool IPv6 = false;  // listen on ::1 (listen_ipv6=YES) instead of 127.0.0.1
   // Both set: FTP over TLS with this certificate (chain) and key, required
   // for logins and data, data connections required to resume the control
   // connection's session, uploads required to end with TLS's close.

@@ -150,6 +150,11 @@ void ScriptedFtpServer::SetPasvReply(std::function<std::string(int port)> makeTe
   FPasvReply = std::move(makeText);
 }
 
+void ScriptedFtpServer::SetEpsvReply(std::function<std::string(int port)> makeText) {
+  std::lock_guard lock(FMutex);
+  FEpsvReply = std::move(makeText);
+}
+
 std::vector<std::string> ScriptedFtpServer::Commands() const {
   std::lock_guard lock(FMutex);
   return FCommands;

@@ -15,9 +15,9 @@
 // fixed reply replaces the built-in behaviour entirely: SetReply("PASV", ...)
 // opens no listener, so change the 227 text with SetPasvOptions or
 // SetPasvReply instead. Built in: USER PASS ACCT TYPE SYST PWD CWD CDUP MKD
-// RMD DELE RNFR RNTO SIZE MDTM REST PASV PORT LIST NLST RETR STOR APPE STOU
-// ABOR NOOP FEAT OPTS SITE OPEN HELP MODE STRU QUIT; anything else gets
-// "500 Unknown command.".
+// RMD DELE RNFR RNTO SIZE MDTM REST PASV PORT EPSV EPRT LIST NLST RETR STOR
+// APPE STOU ABOR NOOP FEAT OPTS SITE OPEN HELP MODE STRU QUIT; anything else
+// gets "500 Unknown command.".
 //
 // Data connections are real: PASV opens a listener on 127.0.0.1:0 and
 // announces it, PORT makes the server connect to the client's address. While a
@@ -173,6 +173,9 @@ public:
   void SetPasvOptions(FtpPasvOptions options);
   // Full control of the 227 text (without CR LF); port is the real listener's.
   void SetPasvReply(std::function<std::string(int port)> makeText);
+  // The same for the 229 text; by default
+  // "229 Entering Extended Passive Mode (|||port|)".
+  void SetEpsvReply(std::function<std::string(int port)> makeText);
   // Limit for waiting on the client's data connection and data (default 10000 ms).
   void SetTimeout(int ms) { FTimeoutMs = ms; }
   // Uploads larger than this keep only Size and Sha256 (default 64 MiB).
@@ -183,7 +186,7 @@ public:
   std::vector<std::string> SessionCommands(int session) const;
   std::string ControlBytes(int session) const;  // raw bytes received, CR LF included
   std::vector<FtpUpload> Uploads() const;
-  std::vector<HostPort> PortAddresses() const;  // parsed from each PORT, in order
+  std::vector<HostPort> PortAddresses() const;  // parsed from each PORT and EPRT, in order
   int SessionCount() const;
   std::vector<std::string> Errors() const;  // failures of the server itself
   std::string ErrorText() const;
@@ -230,6 +233,7 @@ private:
   FtpTransferOptions FTransfer;
   FtpPasvOptions FPasv;
   std::function<std::string(int)> FPasvReply;
+  std::function<std::string(int)> FEpsvReply;
   int FStouCount = 0;
 
   std::vector<SessionRecord> FSessions;

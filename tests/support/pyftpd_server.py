@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """A pyftpdlib FTP server for the tests.
 
-Binds 127.0.0.1 on the given port (0: any free one), prints "PORT <n>" on
+Binds 127.0.0.1 (or the --address given, e.g. ::1) on the given port (0: any
+free one), prints "PORT <n>" on
 stdout once it listens, and serves one folder until it is terminated.
 Run with /usr/bin/python3, the interpreter that has pyftpdlib.
 """
@@ -21,6 +22,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--root", required=True)
     parser.add_argument("--port", type=int, default=0)
+    parser.add_argument("--address", default="127.0.0.1")
     parser.add_argument("--user", default="")
     parser.add_argument("--password", default="")
     parser.add_argument("--anonymous", action="store_true")
@@ -63,7 +65,7 @@ def main():
         dtp.write_limit = args.rate
         handler.dtp_handler = dtp
 
-    server = FTPServer(("127.0.0.1", args.port), handler)
+    server = FTPServer((args.address, args.port), handler)
     server.max_cons = 64
     print("PORT %d" % server.address[1], flush=True)
     server.serve_forever(handle_exit=True)
