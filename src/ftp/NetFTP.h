@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "NetFTPList.h"
 #include "NetFTPReceipt.h"
@@ -229,11 +230,14 @@ class TNetFTP : public TNetTCPClient {
   const TStringList& SessionFeatures();
   // How to ask for the server's digest of a file; none while not verifying.
   TNetFTPDigestChoice ServerDigestChoice();
-  // "SIZE" against AExpected and the server's digest against the local one
-  // (of ADigestSource, or ALocalSha256 when that is the algorithm). No
-  // ADigestSource: no digest check (an append that adds to a file).
+  // The digests a transfer keeps while its bytes pass: SHA-256 for the
+  // receipt, the server's algorithm when its digest is AComparable with the
+  // local copy's.
+  std::vector<std::string> LocalDigests(const TNetFTPDigestChoice& ADigest, bool AComparable) const;
+  // "SIZE" against AExpected and the server's digest against ALocalDigest,
+  // the local copy's of the same algorithm (empty: no digest check).
   void CheckTransfer(const std::string& ARemoteName, bool ADownload, int64_t AExpected,
-                     const TNetFTPDigestChoice& ADigest, TNetStream* ADigestSource, const std::string& ALocalSha256);
+                     const TNetFTPDigestChoice& ADigest, const std::string& ALocalDigest);
   void ApplyKeepAlive(TNetTCPConnection& AConnection);
 
   // --- TLS (NetFTPTLS.cpp)

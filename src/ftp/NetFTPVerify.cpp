@@ -3,10 +3,12 @@
 // digest of the file ("HASH", or one of the older "XSHA256", "XSHA1",
 // "XMD5", "XCRC"), and compares both with the local file, so that a server
 // that ends a cut-short transfer with "226" is not taken at its word. What
-// the transfer learnt is kept as a receipt (LastTransfer); the local SHA-256
-// is computed while the bytes pass, never by a second read of the file.
+// the transfer learnt is kept as a receipt (LastTransfer). The local digests
+// are computed while the bytes pass, on a thread of their own for a file
+// (TNetHashingStream), never by a second read of the file afterwards.
 #include <algorithm>
 #include <optional>
+#include <vector>
 
 #include "NetExceptions.h"
 #include "NetFTP.h"
@@ -41,19 +43,34 @@ void TNetFTP::ApplyKeepAlive(TNetTCPConnection& AConnection) {
     handler->SocketHandle()->SetKeepAlive(KeepAliveIdle, KeepAliveInterval, KeepAliveCount);
 }
 
+std::vector<std::string> TNetFTP::LocalDigests(const TNetFTPDigestChoice& ADigest, bool AComparable) const {
+  std::vector<std::string> algorithms;
+  if (RecordTransfers || (AComparable && ADigest.Algorithm == DigestSHA256)) algorithms.push_back(DigestSHA256);
+  if (AComparable && !ADigest.Command.empty() && ADigest.Algorithm != DigestSHA256)
+    algorithms.push_back(ADigest.Algorithm);
+  return algorithms;
+}
+
 void TNetFTP::RetrieveRecorded(const std::string& ARemoteName, const std::function<TNetStream&()>& ADestination,
                                bool AResume, int64_t ARestartAt) {
   // ASCII sizes differ from the local file's by design: no checks there.
   const bool asks = (VerifyTransfers || RecordTransfers) && FTransferType == ftBinary;
   const TNetFTPDigestChoice digest = asks ? ServerDigestChoice() : TNetFTPDigestChoice();
-  const bool hashes = RecordTransfers || digest.Algorithm == DigestSHA256;
-  // The destination exists only once the server has accepted "RETR".
+  // The destination exists only once the server has accepted "RETR". The
+  // copy of the remote file is the stream from its first byte when the
+  // download starts there or resumes, else from where it starts: the
+  // server's digest covers the former only.
   TNetStream* destination = nullptr;
+  int64_t start = 0;
+  bool comparable = false;
   std::optional<TNetHashingStream> hashing;
   auto open = [&]() -> TNetStream& {
     if (!destination) {
       destination = &ADestination();
-      if (hashes) hashing.emplace(*destination, DigestSHA256);
+      start = destination->Position();
+      comparable = AResume || start == 0;
+      const std::vector<std::string> algorithms = LocalDigests(digest, comparable);
+      if (!algorithms.empty()) hashing.emplace(*destination, algorithms);
     }
     return hashing ? static_cast<TNetStream&>(*hashing) : *destination;
   };
@@ -62,18 +79,22 @@ void TNetFTP::RetrieveRecorded(const std::string& ARemoteName, const std::functi
     TNetScopeExit record([&] {
       FLastTransfer.Time = UtcTimeText();
       if (destination) FLastTransfer.Bytes = destination->Size();
-      if (hashing) FLastTransfer.Sha256 = hashing->Finish();
+      if (hashing) {
+        hashing->Finish();
+        FLastTransfer.Sha256 = hashing->Digest(DigestSHA256);
+      }
     });
     ReceiveTransfer("RETR " + ARemoteName, open, AResume, ARestartAt);
   }
   TNetStream& local = ADestination();
+  const int64_t copied = local.Position() - (AResume ? 0 : start);
   AfterRetrieve(local);
   // An abort of ours leaves the file short on purpose: nothing to check.
   if (FAbortSent) {
     FLastTransfer.Error = "Transfer aborted";
     return;
   }
-  if (asks) CheckTransfer(ARemoteName, true, local.Size(), digest, &local, FLastTransfer.Sha256);
+  if (asks) CheckTransfer(ARemoteName, true, copied, digest, hashing ? hashing->Digest(digest.Algorithm) : "");
   FLastTransfer.Ok = true;
 }
 
@@ -87,13 +108,20 @@ void TNetFTP::StoreRecorded(TNetStream& ASource, const std::string& ARemoteName,
   if (asks && append) before = std::max<int64_t>(FileSize(ARemoteName), 0);
   const int64_t start = append ? ASource.Position() : 0;
   const int64_t sent = ASource.Size() - start;
+  // The server's digest covers its whole file: comparable with the local
+  // one only when that file is the local stream from its first byte.
+  const bool comparable = !append || (before == 0 && start == 0);
+  const std::vector<std::string> algorithms = LocalDigests(digest, comparable);
   std::optional<TNetHashingStream> hashing;
-  if (RecordTransfers || digest.Algorithm == DigestSHA256) hashing.emplace(ASource, DigestSHA256);
+  if (!algorithms.empty()) hashing.emplace(ASource, algorithms);
   {
     TNetScopeExit record([&] {
       FLastTransfer.Time = UtcTimeText();
       FLastTransfer.Bytes = ASource.Size();
-      if (hashing) FLastTransfer.Sha256 = hashing->Finish();
+      if (hashing) {
+        hashing->Finish();
+        FLastTransfer.Sha256 = hashing->Digest(DigestSHA256);
+      }
     });
     StoreCommand(hashing ? static_cast<TNetStream&>(*hashing) : ASource, ARemoteName, AAppend);
   }
@@ -101,16 +129,12 @@ void TNetFTP::StoreRecorded(TNetStream& ASource, const std::string& ARemoteName,
     FLastTransfer.Error = "Transfer aborted";
     return;
   }
-  // The server's digest covers its whole file: comparable with the local
-  // one only when that file is the local stream from its first byte.
-  const bool sameFile = !append || (before == 0 && start == 0);
-  if (asks) CheckTransfer(ARemoteName, false, before + sent, digest, sameFile ? &ASource : nullptr, FLastTransfer.Sha256);
+  if (asks) CheckTransfer(ARemoteName, false, before + sent, digest, hashing ? hashing->Digest(digest.Algorithm) : "");
   FLastTransfer.Ok = true;
 }
 
 void TNetFTP::CheckTransfer(const std::string& ARemoteName, bool ADownload, int64_t AExpected,
-                            const TNetFTPDigestChoice& ADigest, TNetStream* ADigestSource,
-                            const std::string& ALocalSha256) {
+                            const TNetFTPDigestChoice& ADigest, const std::string& ALocalDigest) {
   const int64_t remote = FileSize(ARemoteName);
   FLastTransfer.RemoteSize = remote;
   if (RecordTransfers && SendCommand("MDTM " + ARemoteName, TReplyCodes{}) == 213)
@@ -125,7 +149,7 @@ void TNetFTP::CheckTransfer(const std::string& ARemoteName, bool ADownload, int6
     throw ENetFTPTransferIncomplete(FormatMessage("Upload incomplete: the server has %s of %s bytes.",
                                                   {std::to_string(remote), std::to_string(AExpected)}));
   }
-  if (ADigest.Command.empty() || !ADigestSource) return;
+  if (ADigest.Command.empty() || ALocalDigest.empty()) return;
   if (!ADigest.OptsCommand.empty() && !FHashOptsSent) {
     FHashOptsSent = true;
     if (SendCommand(ADigest.OptsCommand, TReplyCodes{}) / 100 != 2) {
@@ -138,10 +162,7 @@ void TNetFTP::CheckTransfer(const std::string& ARemoteName, bool ADownload, int6
   const std::string value = DigestOfReply(LastReply.Text, TNetDigest::HexLength(ADigest.Algorithm));
   if (value.empty()) return;
   FLastTransfer.ServerDigest = TNetFTPServerDigest{ADigest.Algorithm, ADigest.Command, value};
-  const std::string local = ADigest.Algorithm == DigestSHA256 && !ALocalSha256.empty()
-                                ? ALocalSha256
-                                : HexDigestOfStream(*ADigestSource, ADigest.Algorithm);
-  if (local != value)
+  if (ALocalDigest != value)
     throw ENetFTPDigestMismatch(FormatMessage("Digest mismatch: the server's %s of the file is %s, the local copy's is %s.",
-                                              {ADigest.Algorithm, value, local}));
+                                              {ADigest.Algorithm, value, ALocalDigest}));
 }

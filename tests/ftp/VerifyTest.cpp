@@ -1,15 +1,18 @@
 // Checked transfers and receipts: the digest and receipt rules from tables,
-// the hashing stream, transfers against scripted servers that lie (a short
+// the hashing stream and its thread, transfers against scripted servers that lie (a short
 // file answered with 226, a wrong digest, no SIZE), receipts of real
 // transfers through pyftpdlib checked against the files, and the keepalive
 // options read back from the sockets of both connections.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -160,6 +163,113 @@ TEST(FtpVerifyRules, HashingStreamCoversTheWholeStream) {
     changed += "xyz";
     EXPECT_EQ(rewritten.Finish(), Hex256(changed));
   }
+}
+
+// Over a file the digests run on a thread that reads the file behind the
+// writes: the existing part at once, each written piece once declared, and
+// a file rewritten or cut back is read again whole.
+TEST(FtpVerifyRules, HashingThreadFollowsTheFile) {
+  const std::string content = PatternBytes(15, 0, 5 << 20);
+  const std::string whole = Hex256(content);
+  TempDir dir;
+  struct Row {
+    const char* name;
+    size_t existing;  // bytes in the file before
+    size_t piece;     // written in pieces of this size
+  } rows[] = {{"new file, small pieces", 0, 4096},
+              {"new file, large pieces", 0, 3 << 20},
+              {"resume", 2 << 20, 65536},
+              {"nothing written", 5 << 20, 1}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    WriteFile(dir.File("f.bin"), content.substr(0, row.existing));
+    TNetFileStream file(dir.File("f.bin"), fmOpenReadWrite);
+    file.Seek(0, soEnd);
+    TNetHashingStream hashing(file, {DigestSHA256, DigestMD5});
+    EXPECT_TRUE(hashing.Threaded());
+    for (size_t at = row.existing; at < content.size(); at += row.piece)
+      hashing.WriteBuffer(content.data() + at, static_cast<int64_t>(std::min(row.piece, content.size() - at)));
+    EXPECT_EQ(hashing.Finish(), whole);
+    TNetMemoryStream memory;
+    Fill(memory, content);
+    EXPECT_EQ(hashing.Digest(DigestMD5), HexDigestOfStream(memory, DigestMD5));
+    EXPECT_EQ(hashing.Digest(DigestSHA1), "");
+  }
+  // The hasher on its own: its store of copies none, too small for its
+  // bursts (the rest read from the file), ample; a write that leaves a gap.
+  for (int64_t capacity : {int64_t{0}, int64_t{100000}, int64_t{16 << 20}}) {
+    SCOPED_TRACE(capacity);
+    TNetFileStream file(dir.File("h.bin"), fmCreate);
+    TNetFileHasher hasher(file.Handle(), {DigestSHA256, DigestCRC32}, 0, capacity);
+    const int64_t gap = 3000000;
+    for (int64_t at = 0; at < static_cast<int64_t>(content.size()); at += 40000) {
+      if (at == gap) continue;  // written last, below
+      const int64_t n = std::min<int64_t>(40000, static_cast<int64_t>(content.size()) - at);
+      file.SetPosition(at);
+      file.WriteBuffer(content.data() + at, n);
+      if (at < gap) hasher.Written(at, content.data() + at, n);
+    }
+    file.SetPosition(gap);
+    file.WriteBuffer(content.data() + gap, 40000);
+    hasher.Ready(gap + 40000);
+    TNetMemoryStream memory;
+    Fill(memory, content);
+    EXPECT_EQ(hasher.Finish(static_cast<int64_t>(content.size())),
+              (std::vector<std::string>{whole, HexDigestOfStream(memory, DigestCRC32)}));
+  }
+  {
+    // Rewritten after the bytes were declared final, then cut back.
+    TNetFileStream file(dir.File("g.bin"), fmCreate);
+    TNetHashingStream rewritten(file);
+    rewritten.WriteBuffer(content.data(), 3 << 20);
+    rewritten.SetPosition(0);
+    rewritten.WriteBuffer("abc", 3);
+    std::string changed = content.substr(0, 3 << 20);
+    changed.replace(0, 3, "abc");
+    EXPECT_EQ(rewritten.Finish(), Hex256(changed));
+    file.SetPosition(0);
+    TNetHashingStream cut(file);
+    cut.WriteBuffer(changed.data(), 2 << 20);
+    file.SetSize(1 << 20);
+    EXPECT_EQ(cut.Finish(), Hex256(changed.substr(0, 1 << 20)));
+  }
+  {
+    // A file open for writing only cannot be read behind the writes: the
+    // bytes are hashed as they pass.
+    TNetFileStream file(dir.File("w.bin"), fmCreate);
+    TNetFileStream writeOnly(dir.File("w.bin"), fmOpenWrite);
+    TNetHashingStream hashing(writeOnly);
+    EXPECT_FALSE(hashing.Threaded());
+    hashing.WriteBuffer(content.data(), static_cast<int64_t>(content.size()));
+    EXPECT_EQ(hashing.Finish(), whole);
+  }
+}
+
+// What fails on the hashing thread is raised by Finish; a hasher dropped
+// without Finish stops and joins its thread.
+TEST(FtpVerifyRules, HashingThreadFailuresReachFinish) {
+  TempDir dir;
+  WriteFile(dir.File("short.bin"), PatternBytes(16, 0, 100000));
+  TNetFileStream file(dir.File("short.bin"), fmOpenRead);
+  {
+    TNetFileHasher hasher(file.Handle(), {DigestSHA256}, 50000);
+    EXPECT_EQ(MessageOf<EInOutError>([&] { hasher.Finish(200000); }), "The file ended before the bytes to be hashed.");
+  }
+  {
+    const int folder = ::open(dir.Path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(folder, 0);
+    TNetFileHasher hasher(folder, {DigestSHA256}, 4 << 20);
+    EXPECT_EQ(MessageOf<EInOutError>([&] { hasher.Finish(4 << 20); }),
+              "The file could not be read for its digest: Is a directory");
+    ::close(folder);
+  }
+  EXPECT_THROW(TNetFileHasher(file.Handle(), {"SHA-3"}, 0), ENetException);
+  WritePatternFile(dir.File("big.bin"), 64 << 20, 17);
+  TNetFileStream big(dir.File("big.bin"), fmOpenRead);
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 20; ++i) TNetFileHasher dropped(big.Handle(), {DigestSHA256, DigestCRC32}, big.Size());
+  // Twenty passes over 64 MiB with CRC-32 would take seconds.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
 }
 
 TEST(FtpVerifyRules, JsonStrings) {
@@ -357,6 +467,108 @@ TEST(FtpVerifyScripted, ServerWithoutSizePassesUnchecked) {
   c.ftp.SetTransferType(ftASCII);
   c.ftp.Retrieve("a.bin", sink);
   EXPECT_EQ(CheckCommands(server.Commands(), before), (Lines{"RETR a.bin"}));
+}
+
+// The stream given to Retrieve may hold bytes before the download's: the
+// copy is what the download added, checked by size; the server's digest of
+// the file is not comparable with the stream's and is not asked.
+TEST(FtpVerifyScripted, DownloadIntoAStreamThatHoldsBytes) {
+  ScriptedFtpServer server;
+  const std::string content = PatternBytes(18, 0, 70000);
+  server.SetFile("a.bin", content);
+  server.SetReply("FEAT", "211-Features:\n HASH SHA-256*\n SIZE\n211 End");
+  server.SetHandler("HASH", [&content](FtpSession& session, const std::string& name) {
+    session.Reply("213 SHA-256 0-69999 " + Hex256(content) + " " + name);
+  });
+  FtpTestClient c(server.Port());
+  c.ftp.VerifyTransfers = true;
+  c.Open();
+  TNetMemoryStream sink;
+  Fill(sink, "header");
+  const size_t before = server.Commands().size();
+  c.ftp.Retrieve("a.bin", sink);
+  EXPECT_EQ(Bytes(sink), "header" + content);
+  EXPECT_TRUE(c.ftp.LastTransfer().Ok);
+  EXPECT_EQ(CheckCommands(server.Commands(), before), (Lines{"FEAT", "RETR a.bin", "SIZE a.bin"}));
+  // From the first byte it is the copy, and the digest is checked.
+  TNetMemoryStream fresh;
+  c.ftp.Retrieve("a.bin", fresh);
+  EXPECT_EQ(CheckCommands(server.Commands(), before).back(), "HASH a.bin");
+  EXPECT_TRUE(c.ftp.LastTransfer().ServerDigest.has_value());
+}
+
+// A failure of the hashing thread fails the transfer like any other. Here
+// its reads of the part a resumed download adds to are refused: the
+// descriptor under the file stream is swapped for one open for writing only
+// once the download runs, while the thread is still reading that part.
+TEST(FtpVerifyScripted, HashingFailureFailsTheTransfer) {
+  ScriptedFtpServer server;
+  const int64_t existing = 96 << 20;
+  server.SetPatternFile("a.bin", existing + (1 << 20), 19);
+  FtpTestClient c(server.Port());
+  c.ftp.RecordTransfers = true;
+  c.Open();
+  TempDir dir;
+  WritePatternFile(dir.File("a.bin"), existing, 19);
+  TNetFileStream file(dir.File("a.bin"), fmOpenReadWrite);
+  file.Seek(0, soEnd);
+  bool swapped = false;
+  c.onWork = [&](int64_t) {
+    if (swapped) return;
+    swapped = true;
+    const int writeOnly = ::open(dir.File("a.bin").c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(writeOnly, 0);
+    ::lseek(writeOnly, ::lseek(file.Handle(), 0, SEEK_CUR), SEEK_SET);
+    ASSERT_GE(::dup3(writeOnly, file.Handle(), O_CLOEXEC), 0);
+    ::close(writeOnly);
+  };
+  EXPECT_EQ(MessageOf<EInOutError>([&] { c.ftp.Retrieve("a.bin", file, true); }),
+            "The file could not be read for its digest: Bad file descriptor");
+  EXPECT_TRUE(swapped);
+  EXPECT_FALSE(c.ftp.LastTransfer().Ok);
+  EXPECT_EQ(c.ftp.LastTransfer().Sha256, "");
+  EXPECT_EQ(FileSize(dir.File("a.bin")), existing + (1 << 20));
+  // The session goes on.
+  EXPECT_EQ(c.ftp.FileSize("a.bin"), existing + (1 << 20));
+}
+
+// Transfers that end early still leave the local file's size and digest on
+// the receipt, hashed by the thread up to where the file ends: one aborted
+// by the client, one whose server broke the connections.
+TEST(FtpVerifyScripted, EndedEarlyTransfersRecordThePartialFile) {
+  ScriptedFtpServer server;
+  server.SetPatternFile("a.bin", 8 << 20, 20);
+  FtpTransferOptions slow;
+  slow.ChunkSize = 65536;
+  slow.ChunkPauseMs = 5;
+  server.SetTransferOptions(slow);
+  TempDir dir;
+  {
+    FtpTestClient c(server.Port());
+    c.ftp.RecordTransfers = true;
+    c.ftp.VerifyTransfers = true;
+    c.Open();
+    c.onWork = [&](int64_t count) {
+      if (count >= (1 << 20)) c.ftp.AbortTransfer();
+    };
+    c.ftp.Retrieve("a.bin", dir.File("aborted.bin"), false, false);
+    const TNetFTPReceipt& r = c.ftp.LastTransfer();
+    EXPECT_FALSE(r.Ok);
+    EXPECT_EQ(r.Error, "Transfer aborted");
+    EXPECT_EQ(r.Bytes, FileSize(dir.File("aborted.bin")));
+    EXPECT_GE(r.Bytes, 1 << 20);
+    EXPECT_EQ(r.Sha256, Sha256OfFile(dir.File("aborted.bin")));
+  }
+  slow.CloseControlAfter = 2 << 20;
+  server.SetTransferOptions(slow);
+  FtpTestClient c(server.Port());
+  c.ftp.RecordTransfers = true;
+  c.Open();
+  EXPECT_THROW(c.ftp.Retrieve("a.bin", dir.File("broken.bin"), false, false), ENetException);
+  const TNetFTPReceipt& r = c.ftp.LastTransfer();
+  EXPECT_FALSE(r.Ok);
+  EXPECT_EQ(r.Bytes, FileSize(dir.File("broken.bin")));
+  EXPECT_EQ(r.Sha256, Sha256OfFile(dir.File("broken.bin")));
 }
 
 // --- Keepalive
