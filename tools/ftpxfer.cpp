@@ -13,7 +13,10 @@
 // lists UTF8; names are passed through as they are either way) and tries
 // EPSV before PASV; --no-epsv keeps to PASV (and to PORT in active mode) over
 // IPv4, where both still work.
-// Commands: get REMOTE LOCAL [--resume] [--overwrite]; put LOCAL REMOTE
+// Commands: get REMOTE LOCAL [--resume] [--overwrite] (a local copy is
+// resumed only when the record that a download keeps beside it while it runs
+// matches the server's file; --resume downloads any other copy afresh, and
+// without either option an existing copy is refused); put LOCAL REMOTE
 // [--append]; list [DIR]; nlst [DIR]; size NAME; pwd; cd DIR; mkdir NAME;
 // rmdir NAME; delete NAME; raw "COMMAND"; parse-listing FILE.
 //
@@ -65,6 +68,7 @@
 #include "ListingPrinter.h"
 #include "NetExceptions.h"
 #include "NetFTP.h"
+#include "NetFTPResumeRecord.h"
 #include "RemessaVersion.h"
 
 namespace {
@@ -286,8 +290,15 @@ void CheckReceiptFile(const std::string& AFileName) {
 }
 
 // The transfer's receipt, appended whether it succeeded or failed.
+// The names come from the command, so that a get refused before the
+// transfer began (the local file exists) has them too.
 void WriteReceipt(const Options& o, TNetFTP& ftp, const std::string& ALocal, const std::string& AError) {
   TNetFTPReceipt receipt = ftp.LastTransfer();
+  const bool get = o.words[0] == "get";
+  receipt.Download = get;
+  receipt.Server = ServerOfReceipt(ftp.Host, ftp.Port);
+  receipt.RemotePath = get ? o.words[1] : o.words[2];
+  if (receipt.Time.empty()) receipt.Time = UtcTimeText();
   std::error_code ignored;
   const std::filesystem::path absolute = std::filesystem::absolute(ALocal, ignored);
   receipt.LocalPath = absolute.empty() ? ALocal : absolute.string();
@@ -295,6 +306,18 @@ void WriteReceipt(const Options& o, TNetFTP& ftp, const std::string& ALocal, con
   receipt.Error = AError.empty() ? receipt.Error : AError;
   CompleteFromLocalFile(receipt);
   AppendReceipt(o.receipt, receipt);
+}
+
+// get under the resume record's rule (NetFTPResumeRecord.h).
+void Get(TNetFTP& ftp, const Options& o) {
+  const std::string& local = o.words[2];
+  // Refused before anything is sent.
+  if (FileExists(local) && !o.resume && !o.overwrite) throw ENetFTPFileAlreadyExists();
+  TNetRecordedDownload download(ftp, o.words[1], local);
+  download.Prepare();
+  const bool resume = o.resume && download.Resumable();
+  if (o.resume && !resume && download.LocalSize() && !o.quiet) std::cerr << download.FreshReason() << "\n";
+  download.Run(resume);
 }
 
 int Run(const Options& o) {
@@ -351,7 +374,7 @@ int Run(const Options& o) {
     const std::string& local = get ? o.words[2] : o.words[1];
     try {
       if (get)
-        ftp.Retrieve(o.words[1], o.words[2], o.overwrite, o.resume);
+        Get(ftp, o);
       else
         ftp.Store(o.words[1], o.words[2], o.append);
     } catch (const std::exception& e) {

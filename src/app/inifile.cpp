@@ -125,3 +125,19 @@ void WriteIniString(const QString& AFileName, const std::string& ASection, const
   if (File.write(New.data(), static_cast<qint64>(New.size())) != static_cast<qint64>(New.size())) throw Failure;
   if (!File.commit()) throw Failure;
 }
+
+std::optional<std::string> GetIniValue(const std::string& AText, const std::string& ASection, const std::string& AKey) {
+  const std::vector<std::string> Lines = SplitLines(AText);
+  size_t i = 0;
+  while (i < Lines.size() && !IsSection(Lines[i], ASection)) ++i;
+  for (++i; i < Lines.size() && !IsSectionLine(Lines[i]); ++i)
+    if (IsKey(Lines[i], AKey)) return Trim(Lines[i].substr(Lines[i].find('=') + 1));
+  return std::nullopt;
+}
+
+std::optional<std::string> ReadIniString(const QString& AFileName, const std::string& ASection,
+                                         const std::string& AKey) {
+  QFile File(AFileName);
+  if (!File.open(QIODevice::ReadOnly)) return std::nullopt;
+  return GetIniValue(File.readAll().toStdString(), ASection, AKey);
+}

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QString>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -34,3 +35,13 @@ std::string ReadIniString(const QString& AFileName, const std::string& ASection,
 // <file name>" when the file cannot be read back or written.
 void WriteIniString(const QString& AFileName, const std::string& ASection, const std::string& AKey,
                     const std::string& AValue);
+
+// The value of AKey in ASection of the INI text AText, blanks around it
+// removed; none when the section or the key is missing. The first matching
+// key line counts.
+std::optional<std::string> GetIniValue(const std::string& AText, const std::string& ASection, const std::string& AKey);
+
+// The value from the file AFileName; none also when the file is missing or
+// cannot be read.
+std::optional<std::string> ReadIniString(const QString& AFileName, const std::string& ASection,
+                                         const std::string& AKey);

@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QActionGroup>
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QDir>
@@ -19,11 +20,14 @@
 #include <algorithm>
 
 #include "NetExceptions.h"
+#include "NetFTPResumeRecord.h"
 #include "appcontrols.h"
 #include "appdialogs.h"
 #include "downloadplan.h"
+#include "idletimeout.h"
 #include "inifile.h"
 #include "settingsplace.h"
+#include "tlssetup.h"
 
 #ifndef FTP_DEFAULT_HOST
 #define FTP_DEFAULT_HOST "localhost"
@@ -97,6 +101,7 @@ TMainForm::TMainForm(QWidget* AParent) : QDialog(AParent) {
   CreateCommandPanel();
   CreateListsAndStatus();
   CreatePopupMenu();
+  CreateTLSMenu();
 
   QWidget::setTabOrder(FtpServerEdit, UserIDEdit);
   QWidget::setTabOrder(UserIDEdit, PasswordEdit);
@@ -138,6 +143,7 @@ TMainForm::~TMainForm() {
   NetLogEvent1->OnReceived = nullptr;
   NetLogEvent1->OnSent = nullptr;
   ListingRow = nullptr;
+  AskTrust = nullptr;
   OnStatusText = nullptr;
   OnProgressMax = nullptr;
   OnProgressPosition = nullptr;
@@ -326,6 +332,32 @@ void TMainForm::CreatePopupMenu() {
   Item(QStringLiteral("Back"), &TMainForm::BackButtonClick);
 }
 
+void TMainForm::CreateTLSMenu() {
+  TLSMenu = new QMenu(this);
+  TLSMenu->setObjectName(QStringLiteral("TLSMenu"));
+  auto* Group = new QActionGroup(TLSMenu);
+  const std::pair<TNetFTPTLSMode, const char*> Items[] = {
+      {tlsOff, "TLS off"},
+      {tlsAuto, "TLS when the server offers it"},
+      {tlsRequired, "TLS required"},
+      {tlsImplicit, "Implicit TLS (port 990)"},
+  };
+  for (const auto& [Mode, Caption] : Items) {
+    QAction* Action = TLSMenu->addAction(QString::fromLatin1(Caption));
+    Action->setCheckable(true);
+    Group->addAction(Action);
+    connect(Action, &QAction::triggered, this, [this, Mode = Mode] { RunHandler([&] { TLSModeClick(Mode); }); });
+    TLSModeItems.push_back(Action);
+  }
+  Panel1->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(Panel1, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& APos) { TLSMenu->popup(Panel1->mapToGlobal(APos)); });
+
+  EncryptionLabel = new QLabel(StatusBar1);
+  EncryptionLabel->setObjectName(QStringLiteral("EncryptionLabel"));
+  EncryptionLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+}
+
 void TMainForm::ConnectHandlers() {
   const auto OnClick = [this](QPushButton* AButton, void (TMainForm::*AHandler)(QObject*)) {
     connect(AButton, &QPushButton::clicked, this, [this, AButton, AHandler] { RunHandler([&] { (this->*AHandler)(AButton); }); });
@@ -383,6 +415,8 @@ void TMainForm::ArrangeControls() {
 
   int Bottom = height() - StatusBarHeight;
   StatusBar1->setGeometry(0, Bottom, Width, StatusBarHeight);
+  // Inside the last panel, at its right end.
+  EncryptionLabel->setGeometry(std::max(0, Width - 260), 3, std::min(Width, 254), StatusBarHeight - 5);
   if (DebugListBox->isVisibleTo(this)) {
     const int TraceHeight = std::clamp(FTraceHeight, 0, std::max(0, Bottom - ListTop - SplitterHeight));
     Bottom -= TraceHeight;
@@ -442,9 +476,13 @@ void TMainForm::ChangeDirAndList(const QString& AFolder) {
 
 void TMainForm::ShowListingLines(const std::vector<std::string>& ALines) {
   DirectoryListBox->clear();
-  // The "total 12" line that many servers put first is no entry.
-  const bool SkipFirst = !ALines.empty() && ALines.front().find("total") != std::string::npos;
-  for (size_t i = SkipFirst ? 1 : 0; i < ALines.size(); ++i) DirectoryListBox->addItem(FromRemoteText(ALines[i]));
+  for (size_t i = ListingStartsWithTotal(ALines) ? 1 : 0; i < ALines.size(); ++i)
+    DirectoryListBox->addItem(FromRemoteText(ALines[i]));
+}
+
+bool TMainForm::ListingStartsWithTotal(const std::vector<std::string>& ALines) {
+  // Exactly when the parser leaves it out, so that every row keeps its entry.
+  return !ALines.empty() && IsListingTotalLine(NetFTP1->ParsedListing().ListingFormat, ALines.front());
 }
 
 void TMainForm::SaveHostSetting(const QString& AValue, const QString& AKey) {
@@ -484,6 +522,65 @@ void TMainForm::ShowDisconnectedState() {
   ConnectButton->setText(QStringLiteral("Connect"));
   ConnectButton->setEnabled(true);
   ConnectButton->setDefault(true);
+  ShowEncryptionState();
+}
+
+void TMainForm::ShowEncryptionState() {
+  if (!IsConnected())
+    EncryptionLabel->clear();
+  else if (NetFTP1->ControlEncrypted())
+    EncryptionLabel->setText(QStringLiteral("Encrypted (%1)").arg(FromNetText(NetFTP1->TLSDescription())));
+  else
+    EncryptionLabel->setText(QStringLiteral("Not encrypted"));
+}
+
+void TMainForm::OpenTrustedSession() {
+  TTrustStore Store(TrustStorePath());
+  Store.ApplyTo(NetFTP1->TLSTrust);
+  // Implicit TLS has a port of its own; a port set on purpose stays.
+  const int32_t Port = NetFTP1->Port;
+  const auto RestorePort = qScopeGuard([this, Port] { NetFTP1->Port = Port; });
+  if (NetFTP1->TLSMode == tlsImplicit && Port == 21) NetFTP1->Port = 990;
+  try {
+    NetFTP1->OpenSession(true, DefaultTimeLimit);
+    return;
+  } catch (const ENetTLSCertificateRefused& E) {
+    if (!TrustRefusedCertificate(E)) {
+      const std::optional<std::string> Stored = TTrustStore(TrustStorePath()).Fingerprint(E.Host, E.Port);
+      const std::string Server = E.Host + ":" + std::to_string(E.Port);
+      if (Stored && *Stored != E.Fingerprint)
+        throw ECertificateNotTrusted("Not connected: the certificate of " + Server +
+                                     " has changed (trusted " + *Stored + ", offered " + E.Fingerprint + ").");
+      throw ECertificateNotTrusted("Not connected: the certificate of " + Server + " was not trusted.");
+    }
+  }
+  // Once more with the certificate trusted; another refusal (the server
+  // changed its certificate meanwhile) ends the connect.
+  TTrustStore(TrustStorePath()).ApplyTo(NetFTP1->TLSTrust);
+  NetFTP1->OpenSession(true, DefaultTimeLimit);
+}
+
+bool TMainForm::TrustRefusedCertificate(const ENetTLSCertificateRefused& ARefused) {
+  // No certificate at all: nothing to trust.
+  if (ARefused.Host.empty() || ARefused.Fingerprint.rfind("SHA256:", 0) != 0) return false;
+  TTrustStore Store(TrustStorePath());
+  const auto Ask = [this](const TTrustQuestion& AQuestion) {
+    return AskTrust ? AskTrust(AQuestion) : ShowTrustQuestion(this, AQuestion);
+  };
+  const std::optional<std::string> Stored = Store.Fingerprint(ARefused.Host, ARefused.Port);
+  if (Stored && *Stored != ARefused.Fingerprint) {
+    const QString Warning = QStringLiteral("Certificate of %1:%2 changed")
+                                .arg(FromNetText(ARefused.Host))
+                                .arg(ARefused.Port);
+    AddTraceLine(Warning);
+    ShowStatusText(Warning);
+    if (!Ask(ChangedCertificateQuestion(ARefused, *Stored))) return false;
+    if (!Ask(ConfirmReplaceQuestion(ARefused, *Stored))) return false;
+  } else if (!Ask(NewCertificateQuestion(ARefused))) {
+    return false;
+  }
+  Store.Store(ARefused.Host, ARefused.Port, ARefused.Fingerprint);
+  return true;
 }
 
 // ---- Command handlers ----
@@ -517,7 +614,8 @@ void TMainForm::ConnectButtonClick(QObject*) {
   NetFTP1->Username = ToNetText(UserIDEdit->text());
   NetFTP1->Password = ToNetText(PasswordEdit->text());
   NetFTP1->Host = ToNetText(FtpServerEdit->text());
-  NetFTP1->OpenSession(true, DefaultTimeLimit);
+  OpenTrustedSession();
+  ShowEncryptionState();
   ChangeDirAndList(CurrentDirEdit->text());
   SetCommandsEnabled(true);
   SaveHostSetting(FtpServerEdit->text(), QStringLiteral("FTPHOST"));
@@ -531,18 +629,15 @@ void TMainForm::DirectoryListBoxDblClick(QObject*) {
   SetCommandsEnabled(false);
   const auto Enable = qScopeGuard([this] { SetCommandsEnabled(true); });
   NetFTP1->SetTransferType(ftBinary);
-  const std::string RemoteName = ToRemoteText(Name);
-  // -1 when the server gives no size.
-  ExpectedBytes = NetFTP1->FileSize(RemoteName);
-  const std::string LocalPath = ToNetText(llocal->text() + Name);
-  // The local copy is looked for under the bare name; with llocal empty (as
-  // the send-files window leaves it) that is the file written.
-  const QFileInfo LocalCopy(Name);
-  const TDownloadPlan Plan =
-      PlanDownload(ExpectedBytes, LocalCopy.isFile() ? std::optional<int64_t>(LocalCopy.size()) : std::nullopt);
+  // The local copy looked at, its resume record and the file written are all
+  // llocal + the name.
+  TNetRecordedDownload Download(*NetFTP1, ToRemoteText(Name), ToNetText(llocal->text() + Name));
+  // "SIZE " (-1 when the server gives none) and "MDTM ", then the local copy.
+  Download.Prepare();
+  const TDownloadPlan Plan = PlanDownload(Download.Remote().Size, Download.LocalSize(), Download.Resumable());
   ExpectedBytes = Plan.ExpectedBytes;
-  if (Plan.Start == dsRefuse) throw ENetFTPFileAlreadyExists();
-  NetFTP1->Retrieve(RemoteName, LocalPath, Plan.Start == dsOverwrite, Plan.Start == dsResume);
+  if (Plan.Start == dsReplace) NetFTP1Status(Download.FreshReason());
+  Download.Run(Plan.Start == dsResume);
 }
 
 void TMainForm::UploadButtonClick(QObject*) {
@@ -594,7 +689,17 @@ void TMainForm::CreateDirButtonClick(QObject*) {
   ChangeDirAndList(CurrentDirEdit->text());
 }
 
-void TMainForm::AbortButtonClick(QObject*) { AbortRequested = true; }
+void TMainForm::AbortButtonClick(QObject*) {
+  // A stalled transfer raises no work event that would act on the request:
+  // a running transfer is aborted at once, and its blocked wait ends after
+  // the current slice.
+  if (TransferRunning) {
+    AbortRequested = false;
+    NetFTP1->AbortTransfer();
+    return;
+  }
+  AbortRequested = true;
+}
 
 void TMainForm::UsePassiveClick(QObject*) { NetFTP1->Passive = UsePassive->isChecked(); }
 
@@ -607,8 +712,20 @@ void TMainForm::TraceCheckBoxClick(QObject*) {
   ArrangeControls();  // the splitter directly above the trace list
 }
 
+void TMainForm::TLSModeClick(TNetFTPTLSMode AMode) {
+  NetFTP1->TLSMode = AMode;
+  TLSModeItems.at(static_cast<size_t>(AMode))->setChecked(true);
+  SaveHostSetting(QString::fromLatin1(TLSModeName(AMode)), QString::fromLatin1(TLSModeKey));
+}
+
 void TMainForm::FormCreate(QObject*) {
   SetCommandsEnabled(false);
+  NetFTP1->TLSMode = ReadTLSModeSetting();
+  TLSModeItems.at(static_cast<size_t>(NetFTP1->TLSMode))->setChecked(true);
+  // No transfer waits longer for its next byte, nor any command for its
+  // reply (IDLETIMEOUT, 60 s by default).
+  NetFTP1->IdleTimeout = ReadIdleTimeoutSetting();
+  NetFTP1->ReadTimeout = NetFTP1->IdleTimeout;
   // The trace is on from the start, as the check box shows.
   NetFTP1->SetIntercept(NetLogEvent1.get());
   ProgressBar1->setParent(StatusBar1);

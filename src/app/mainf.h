@@ -19,6 +19,7 @@
 #include "NetFTP.h"
 #include "NetLog.h"
 #include "displaytext.h"
+#include "trustprompt.h"
 
 class QAction;
 class QCheckBox;
@@ -82,6 +83,12 @@ class TMainForm : public QDialog {
   TPanelStatusBar* StatusBar1;
   TWideProgressBar* ProgressBar1;
   QMenu* PopupMenu1;
+  // The connection panel's menu (Panel1, always enabled): the TLS mode, one
+  // checkable item per TNetFTPTLSMode in the order of the enumeration.
+  QMenu* TLSMenu;
+  std::vector<QAction*> TLSModeItems;
+  // At the right end of the status bar: whether the connection is encrypted.
+  QLabel* EncryptionLabel;
 
   // ---- Components, owned by the window ----
   // The FTP client; its status, disconnect and work events go to the Net*
@@ -106,6 +113,10 @@ class TMainForm : public QDialog {
   // Unset: no row has an entry.
   std::function<std::optional<TListingColumns>(int AIndex)> ListingRow;
 
+  // Asked when a server's certificate does not verify (trustprompt.h); true
+  // trusts it. Shows a modal box unless replaced (tests answer here).
+  TTrustPrompt AskTrust;
+
   // ---- Events: what the status bar and the progress bar show, passed on
   // after they show it (the window that created this one mirrors them). ----
   // The second status panel's new text.
@@ -127,6 +138,8 @@ class TMainForm : public QDialog {
   void UsePassiveClick(QObject* ASender = nullptr);
   void TraceCheckBoxClick(QObject* ASender = nullptr);
   void FormCreate(QObject* ASender = nullptr);
+  // The TLS mode of the next connection, saved as FTPTLS in the settings file.
+  void TLSModeClick(TNetFTPTLSMode AMode);
 
   // Enables or disables the commands: the command panel's buttons except
   // AbortButton, every item of the listing's menu, ChDirButton and
@@ -173,6 +186,13 @@ class TMainForm : public QDialog {
   void CreateCommandPanel();
   void CreateListsAndStatus();
   void CreatePopupMenu();
+  void CreateTLSMenu();
+  // Opens the session; a certificate that does not verify is put to the user
+  // (AskTrust) and, once trusted, the session is opened again.
+  void OpenTrustedSession();
+  // True when the user trusts the refused certificate (stored by then).
+  bool TrustRefusedCertificate(const ENetTLSCertificateRefused& ARefused);
+  void ShowEncryptionState();
   void CreateComponents();
   void ConnectHandlers();
   // Stacks the top panels, the header, the listing, the splitter, the trace
@@ -180,8 +200,10 @@ class TMainForm : public QDialog {
   void ArrangeControls();
   void EnforceSectionMinimum(int ASection, int ANewSize);
   void ShowDisconnectedState();
-  // Replaces the listing's lines; a first line that contains "total" goes.
+  // Replaces the listing's lines, less a first line that is no entry.
   void ShowListingLines(const std::vector<std::string>& ALines);
+  // The first of the lines is a "total 12" line as the listing parser sees it.
+  bool ListingStartsWithTotal(const std::vector<std::string>& ALines);
   // Adds a line to the trace list and selects it, which scrolls it into view.
   void AddTraceLine(const QString& ALine);
   // The second status panel, passed on to OnStatusText.

@@ -1,6 +1,7 @@
 // The client window's displays: the owner-drawn listing under its header,
 // the coloured trace, the status bar with its progress bar, whose texts and
 // values go on to the status and progress events.
+#include <QLabel>
 #include <QDate>
 #include <QDateTime>
 #include <QHeaderView>
@@ -116,7 +117,10 @@ void TMainForm::NetFTP1Status(const std::string& AStatusText) {
   ShowStatusText(Text);
 }
 
-void TMainForm::NetFTP1Disconnected() { ShowStatusText(QStringLiteral("Disconnected.")); }
+void TMainForm::NetFTP1Disconnected() {
+  EncryptionLabel->clear();
+  ShowStatusText(QStringLiteral("Disconnected."));
+}
 
 void TMainForm::NetFTP1WorkBegin(int, int64_t AWorkCountMax) {
   TransferRunning = true;

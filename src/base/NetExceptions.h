@@ -294,6 +294,16 @@ class ENetTLSCertificateRefused : public ENetTLSError {
   ENetTLSCertificateRefused(const std::string& server, const std::string& reasons, const std::string& fingerprint);
   std::string Reasons;
   std::string Fingerprint;
+  // The certificate's particulars, for a user who decides whether to trust
+  // it (empty when the server sent none): the host and port it was checked
+  // for, its subject and issuer (one line each), and its validity dates
+  // ("2026-01-31 12:00:00 UTC").
+  std::string Host;
+  int32_t Port = 0;
+  std::string Subject;
+  std::string Issuer;
+  std::string ValidFrom;
+  std::string ValidUntil;
 };
 
 // A transfer the server answered as complete whose result does not match the

@@ -156,6 +156,9 @@ class TNetFTP : public TNetTCPClient {
   TNetTCPConnection* DataConnection() const { return FDataConnection.get(); }
   // The control connection runs over TLS.
   bool ControlEncrypted() const { return FControlEncrypted; }
+  // "TLS 1.3, TLS_AES_256_GCM_SHA384" while the control connection runs over
+  // TLS; empty otherwise.
+  std::string TLSDescription() const;
   // The server agreed to "PROT P": data connections run over TLS.
   bool DataProtected() const { return FDataProtected; }
 

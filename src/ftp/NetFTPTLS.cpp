@@ -17,6 +17,11 @@
 
 TNetIOHandlerSocket* TNetFTP::CreateSocksHandler() { return CreateComponent<TNetIOHandlerTLS>(); }
 
+std::string TNetFTP::TLSDescription() const {
+  const TNetIOHandlerTLS* handler = ControlTLS();
+  return FControlEncrypted && handler ? handler->ProtocolAndCipher() : std::string();
+}
+
 TNetIOHandlerTLS* TNetFTP::ControlTLS() const { return dynamic_cast<TNetIOHandlerTLS*>(IOHandler()); }
 
 // The control connection gets a TLS handler (made here and freed with the
@@ -49,6 +54,7 @@ void TNetFTP::NegotiateControlTLS() {
   if (TLSMode == tlsOff || !handler) return;
   if (TLSMode == tlsImplicit) {
     FControlEncrypted = handler->Encrypted();
+    if (FControlEncrypted) ReportStatus(hsStatusText, {handler->ProtocolAndCipher()});
     return;
   }
   // "234 Proceed with negotiation."; a server without TLS answers 500, 502
@@ -64,6 +70,7 @@ void TNetFTP::NegotiateControlTLS() {
   }
   handler->StartTLS();
   FControlEncrypted = true;
+  ReportStatus(hsStatusText, {handler->ProtocolAndCipher()});
 }
 
 // "PBSZ 0" (no buffer size with a stream protocol) and "PROT P" (private data

@@ -367,6 +367,14 @@ bool TNetIOHandlerTLS::Handshake() {
   return true;
 }
 
+std::string TNetIOHandlerTLS::ProtocolAndCipher() const {
+  if (FState != tsEstablished || !FSSL) return std::string();
+  std::string protocol = SSL_get_version(FSSL);  // "TLSv1.3"
+  if (protocol.rfind("TLSv", 0) == 0) protocol = "TLS " + protocol.substr(4);
+  const char* cipher = SSL_get_cipher_name(FSSL);
+  return protocol + ", " + (cipher ? cipher : "unknown cipher");
+}
+
 bool TNetIOHandlerTLS::WaitReadable(int32_t AMilliseconds) {
   if (FState == tsPlain || !IsOpen()) return TNetIOHandlerSocket::WaitReadable(AMilliseconds);
   // The limit holds for the receive that follows a successful wait.

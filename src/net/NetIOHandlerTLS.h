@@ -72,6 +72,9 @@ class TNetIOHandlerTLS : public TNetIOHandlerSocket {
   void StartTLS();
   // The handshake has completed on the current link.
   bool Encrypted() const { return FState == tsEstablished; }
+  // The negotiated protocol and cipher, "TLS 1.3, TLS_AES_256_GCM_SHA384";
+  // empty while no handshake has completed on the current link.
+  std::string ProtocolAndCipher() const;
   // The fingerprint of the certificate accepted last ("SHA256:...").
   const std::string& PeerFingerprint() const { return FPeerFingerprint; }
   // The last end of the link came with TLS's close from the peer; false

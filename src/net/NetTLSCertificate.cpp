@@ -1,8 +1,11 @@
 #include "NetTLSCertificate.h"
 
+#include <openssl/bio.h>
 #include <openssl/evp.h>
 #include <openssl/x509v3.h>
 
+#include <cstdio>
+#include <ctime>
 #include <vector>
 
 #include "NetExceptions.h"
@@ -70,6 +73,33 @@ std::string CertificateFingerprint(X509* ACertificate) {
   return FormatFingerprint(digest);
 }
 
+namespace {
+
+// "CN=host, O=Company": the name on one line, as the library prints it.
+std::string NameText(const X509_NAME* AName) {
+  if (!AName) return std::string();
+  BIO* bio = BIO_new(BIO_s_mem());
+  if (!bio) return std::string();
+  X509_NAME_print_ex(bio, AName, 0, XN_FLAG_ONELINE & ~ASN1_STRFLGS_ESC_MSB);
+  char* data = nullptr;
+  const long length = BIO_get_mem_data(bio, &data);
+  std::string text(data, length > 0 ? static_cast<size_t>(length) : 0);
+  BIO_free(bio);
+  return text;
+}
+
+// "2026-01-31 12:00:00 UTC".
+std::string TimeText(const ASN1_TIME* ATime) {
+  struct tm parts = {};
+  if (!ATime || ASN1_TIME_to_tm(ATime, &parts) != 1) return std::string();
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d UTC", parts.tm_year + 1900, parts.tm_mon + 1,
+                parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
+  return text;
+}
+
+}  // namespace
+
 std::string AcceptPeerCertificate(SSL* ASSL, const TNetCertificateCheck& ACheck, const TNetTLSTrust& ATrust,
                                   const std::string& AHost, int32_t APort) {
   X509* certificate = SSL_get0_peer_certificate(ASSL);
@@ -80,5 +110,12 @@ std::string AcceptPeerCertificate(SSL* ASSL, const TNetCertificateCheck& ACheck,
   // A safety net: a failed verification that the callback did not see.
   if (problems.empty() && SSL_get_verify_result(ASSL) != X509_V_OK) problems.insert(cpOther);
   if (problems.empty() || ATrust.IsTrusted(AHost, APort, fingerprint)) return fingerprint;
-  throw ENetTLSCertificateRefused(server, DescribeCertificateProblems(problems, ACheck.OtherProblem), fingerprint);
+  ENetTLSCertificateRefused refused(server, DescribeCertificateProblems(problems, ACheck.OtherProblem), fingerprint);
+  refused.Host = AHost;
+  refused.Port = APort;
+  refused.Subject = NameText(X509_get_subject_name(certificate));
+  refused.Issuer = NameText(X509_get_issuer_name(certificate));
+  refused.ValidFrom = TimeText(X509_get0_notBefore(certificate));
+  refused.ValidUntil = TimeText(X509_get0_notAfter(certificate));
+  throw refused;
 }

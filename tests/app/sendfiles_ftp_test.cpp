@@ -41,8 +41,9 @@ QStringList Collapsed(const QStringList& AMessages) {
   return Result;
 }
 
+// The server offers no TLS: the default mode (auto) goes on without it.
 const QStringList Login = {"Resolving hostname localhost.", "Connecting to 127.0.0.1.", "Connected.",
-                           "Connection established"};
+                           "Connection is not encrypted", "Connection established"};
 // A listing reads like a download: its bytes are counted as work too.
 const QStringList Download = {"Starting FTP transfer", "<Download speed>", "Transfer complete.", "Transfer complete"};
 const QStringList Listing = Download;
@@ -134,6 +135,8 @@ TEST_F(SendFilesFtpTest, DownloadResumesAPartialLocalCopy) {
   WritePatternFile(ServerFile("corvatec/demo/operacoes.exe"), FileBytes);
   const int64_t Partial = 1 << 20;
   WriteFile(LocalFile("operacoes.exe"), PatternBytes(1, 0, Partial));
+  // What an earlier download of this very file left beside it.
+  WriteResumeRecord(LocalFile("operacoes.exe"), ServerStamp("corvatec/demo/operacoes.exe"));
 
   Window->empresa->setText("demo");
   ASSERT_TRUE(ClickAndRunUntilQuit(Window->BitBtn2));
@@ -144,6 +147,7 @@ TEST_F(SendFilesFtpTest, DownloadResumesAPartialLocalCopy) {
   // The freed client window dropped its connection without a word.
   EXPECT_EQ(Server->Log().find("QUIT"), std::string::npos);
   EXPECT_EQ(Window->ProgressBar1->Max(), FileBytes - Partial);  // what was left to fetch
+  EXPECT_FALSE(PathExists(ResumeRecordPath(LocalFile("operacoes.exe"))));
   EXPECT_FALSE(Window->isVisible());
   // The receipt's digest covers the whole file, the part that was there too.
   const std::string Receipt = ReadFile(ReceiptsFile());
