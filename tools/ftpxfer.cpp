@@ -42,15 +42,26 @@
 // may be repeated). Nothing of it is written anywhere.
 // Options stand anywhere on the line; a malformed value is a usage error,
 // found before anything connects.
+// Every binary get and put is checked: the server's size ("SIZE") and, where
+// the server offers one, its digest of the file must match the local file,
+// or the command fails. --receipt FILE appends one JSON line per get or put
+// to FILE (created when missing): sizes, the local file's SHA-256, the
+// server's size, time and digest, the result. Control and data connections
+// send TCP keepalive probes (after 30 s without traffic, then every 10 s).
 //
 // Status texts and progress go to standard error unless --quiet. Exit status
 // 0 on success; on a failure the exception's class name and message go to
 // standard error and the exit status is 1 (2 for a usage error).
 #include <cxxabi.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -86,6 +97,7 @@ struct Options {
   bool resume = false;
   bool overwrite = false;
   bool append = false;
+  std::string receipt;  // empty: no receipt
   TNetSocksSettings socks;  // Version svNoSocks: no SOCKS proxy
   TNetFtpProxySettings ftpProxy;
   std::vector<std::string> words;  // the command and its arguments
@@ -98,7 +110,7 @@ void PrintUsage(std::ostream& out) {
       << "               [--tls off|auto|required|implicit] [--ca-file FILE] [--trust-fingerprint SHA256:HEX]...\n"
       << "               [--socks4 | --socks4a | --socks5 HOST:PORT] [--socks-user U] [--socks-password W]\n"
       << "               [--proxy-type KIND] [--proxy-host H] [--proxy-port P] [--proxy-user U]\n"
-      << "               [--proxy-password W] COMMAND [ARGS]\n"
+      << "               [--proxy-password W] [--receipt FILE] COMMAND [ARGS]\n"
       << "commands: get REMOTE LOCAL [--resume] [--overwrite] | put LOCAL REMOTE [--append] |\n"
       << "          list [DIR] | nlst [DIR] | size NAME | mtime NAME | pwd | cd DIR | mkdir NAME | rmdir NAME |\n"
       << "          delete NAME | raw \"COMMAND\" | parse-listing FILE\n"
@@ -208,6 +220,10 @@ Options Parse(int argc, char** argv) {
     else if (a == "--resume") o.resume = true;
     else if (a == "--overwrite") o.overwrite = true;
     else if (a == "--append") o.append = true;
+    else if (a == "--receipt") {
+      o.receipt = value(i);
+      if (o.receipt.empty()) Usage("--receipt needs a file name");
+    }
     else if (a == "--socks4") socks(i, svSocks4);
     else if (a == "--socks4a") socks(i, svSocks4A);
     else if (a == "--socks5") socks(i, svSocks5);
@@ -222,6 +238,7 @@ Options Parse(int argc, char** argv) {
     else o.words.push_back(a);
   }
   if (o.words.empty()) Usage("no command");
+  if (!o.receipt.empty() && o.words[0] != "get" && o.words[0] != "put") Usage("--receipt is for get and put");
   if (o.tls == tlsImplicit && !o.portGiven) o.port = 990;
   return o;
 }
@@ -269,6 +286,33 @@ void Need(const Options& o, size_t count) {
   if (o.words.size() - 1 < count) Usage(o.words[0] + " needs " + std::to_string(count) + " argument(s)");
 }
 
+// The receipt file must take a line before anything is transferred: opened
+// for appending (created when missing) and closed again.
+void CheckReceiptFile(const std::string& AFileName) {
+  const int fd = ::open(AFileName.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) throw EFOpenError(AFileName, std::strerror(errno));
+  ::close(fd);
+}
+
+// The transfer's receipt, appended whether it succeeded or failed.
+// The names come from the command, so that a get refused before the
+// transfer began (the local file exists) has them too.
+void WriteReceipt(const Options& o, TNetFTP& ftp, const std::string& ALocal, const std::string& AError) {
+  TNetFTPReceipt receipt = ftp.LastTransfer();
+  const bool get = o.words[0] == "get";
+  receipt.Download = get;
+  receipt.Server = ServerOfReceipt(ftp.Host, ftp.Port);
+  receipt.RemotePath = get ? o.words[1] : o.words[2];
+  if (receipt.Time.empty()) receipt.Time = UtcTimeText();
+  std::error_code ignored;
+  const std::filesystem::path absolute = std::filesystem::absolute(ALocal, ignored);
+  receipt.LocalPath = absolute.empty() ? ALocal : absolute.string();
+  receipt.Ok = AError.empty() && receipt.Ok;
+  receipt.Error = AError.empty() ? receipt.Error : AError;
+  CompleteFromLocalFile(receipt);
+  AppendReceipt(o.receipt, receipt);
+}
+
 // get under the resume record's rule (NetFTPResumeRecord.h).
 void Get(TNetFTP& ftp, const Options& o) {
   const std::string& local = o.words[2];
@@ -283,6 +327,7 @@ void Get(TNetFTP& ftp, const Options& o) {
 
 int Run(const Options& o) {
   const std::string& command = o.words[0];
+  if (!o.receipt.empty()) CheckReceiptFile(o.receipt);
   if (command == "parse-listing") {
     Need(o, 1);
     return RunParseListing(o.words[1], o.format, std::cout);
@@ -299,6 +344,9 @@ int Run(const Options& o) {
   ftp.UseEPSV = o.epsv;
   ftp.UseMLSD = !o.noMlsd;
   ftp.SetTransferType(o.ascii ? ftASCII : ftBinary);
+  ftp.VerifyTransfers = true;
+  ftp.RecordTransfers = !o.receipt.empty();
+  ftp.KeepAlive = true;
   if (o.recvBuffer > 0) ftp.RecvBufferSize = o.recvBuffer;
   if (o.sendBuffer > 0) ftp.SendBufferSize = o.sendBuffer;
   ftp.IdleTimeout = o.idleTimeoutSeconds * 1000;
@@ -326,12 +374,21 @@ int Run(const Options& o) {
 
   ftp.OpenSession(true, DefaultTimeLimit);
   const std::string arg1 = o.words.size() > 1 ? o.words[1] : std::string();
-  if (command == "get") {
+  if (command == "get" || command == "put") {
     Need(o, 2);
-    Get(ftp, o);
-  } else if (command == "put") {
-    Need(o, 2);
-    ftp.Store(o.words[1], o.words[2], o.append);
+    const bool get = command == "get";
+    const std::string& local = get ? o.words[2] : o.words[1];
+    try {
+      if (get)
+        Get(ftp, o);
+      else
+        ftp.Store(o.words[1], o.words[2], o.append);
+    } catch (const std::exception& e) {
+      // Caught to put the failure on the receipt; it goes on unchanged.
+      if (!o.receipt.empty()) WriteReceipt(o, ftp, local, e.what());
+      throw;
+    }
+    if (!o.receipt.empty()) WriteReceipt(o, ftp, local, "");
   } else if (command == "list") {
     if (!arg1.empty()) ftp.ChangeDirectory(arg1);
     ftp.ListDirectory(nullptr, "", true);

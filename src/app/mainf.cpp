@@ -169,6 +169,12 @@ void TMainForm::CreateComponents() {
   NetFTP1->UseEPSV = ReadServerSwitch(QStringLiteral("USEEPSV"), true);
   NetFTP1->UseMLSD = ReadServerSwitch(QStringLiteral("USEMLSD"), true);
   NetFTP1->Password = "ftp@localhost";  // replaced at every connect
+  // Every binary transfer is checked against the server's size and digest
+  // and leaves what it learnt for a receipt; keepalive holds the control
+  // connection open through NAT boxes during long transfers.
+  NetFTP1->VerifyTransfers = true;
+  NetFTP1->RecordTransfers = true;
+  NetFTP1->KeepAlive = true;
   NetFTP1->OnStatus = [this](TNetBaseComponent*, TNetStatus, const std::string& AText) { NetFTP1Status(AText); };
   NetFTP1->OnDisconnected = [this](TNetBaseComponent*) { NetFTP1Disconnected(); };
   NetFTP1->OnWorkBegin = [this](TNetBaseComponent*, TWorkMode AMode, int64_t AMax) { NetFTP1WorkBegin(AMode, AMax); };

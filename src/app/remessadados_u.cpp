@@ -4,6 +4,8 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -18,6 +20,7 @@
 #include "appdialogs.h"
 #include "downloadretry.h"
 #include "mainf.h"
+#include "settingsplace.h"
 #include "typednames.h"
 
 Tf_remessadados* f_remessadados = nullptr;
@@ -184,13 +187,44 @@ void Tf_remessadados::Transfer(QObject* ASender, bool ADownload) {
   TMainForm* Client = NewClientWindow();
   Client->arquivo->setText(NOMEARQUIVO->text());
   Client->CurrentDirEdit->setText(QStringLiteral("/corvatec/") + empresa->text());
-  Client->ConnectButtonClick(ASender);
-  if (ADownload)
-    DownloadRetrying(*Client, ASender);
-  else
-    Client->UploadButtonClick(ASender);
+  // Every click leaves a receipt, also one whose connect failed.
+  try {
+    Client->ConnectButtonClick(ASender);
+    if (ADownload)
+      DownloadRetrying(*Client, ASender);
+    else
+      Client->UploadButtonClick(ASender);
+  } catch (const std::exception& E) {
+    // Caught to put the failure on the receipt; it goes on unchanged.
+    WriteReceipt(*Client, ADownload, E.what());
+    throw;
+  }
+  WriteReceipt(*Client, ADownload, "");
   FreeClientWindow(Client);
   close();
+}
+
+void Tf_remessadados::WriteReceipt(TMainForm& AClient, bool ADownload, const std::string& AError) {
+  // What the client learnt of its transfer; the names come from the
+  // windows, so that a download refused before it began has them too.
+  TNetFTPReceipt Receipt = AClient.NetFTP1->LastTransfer();
+  Receipt.Download = ADownload;
+  Receipt.Company = ToNetText(empresa->text());
+  Receipt.Server = ServerOfReceipt(AClient.NetFTP1->Host, AClient.NetFTP1->Port);
+  QString Folder = AClient.CurrentDirEdit->text();
+  if (!Folder.endsWith(QLatin1Char('/'))) Folder += QLatin1Char('/');
+  const QString Name = AClient.arquivo->text();
+  Receipt.RemotePath = ToNetText(Folder + Name);
+  // The download writes llocal + the name; the upload reads the bare name.
+  Receipt.LocalPath = ToNetText(QFileInfo(ADownload ? AClient.llocal->text() + Name : Name).absoluteFilePath());
+  // The receipt is of the transfer: a listing that fails after a good
+  // upload does not make it a failed one.
+  if (!Receipt.Ok && Receipt.Error.empty()) Receipt.Error = AError;
+  if (!Receipt.Ok && Receipt.Error.empty()) Receipt.Error = "Transfer not completed.";
+  CompleteFromLocalFile(Receipt);
+  const std::string Path = ReceiptsFilePath();
+  QDir().mkpath(QFileInfo(QString::fromLocal8Bit(Path)).absolutePath());
+  AppendReceipt(Path, Receipt);
 }
 
 void Tf_remessadados::DownloadRetrying(TMainForm& AClient, QObject* ASender) {

@@ -10,6 +10,7 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "downloadretry.h"
@@ -93,6 +94,9 @@ class Tf_remessadados : public QWidget {
 
   // Download (true) or upload (false) of NOMEARQUIVO in the company's folder.
   void Transfer(QObject* ASender, bool ADownload);
+  // Appends the receipt of AClient's download or upload (AError: the
+  // failure's message, empty when the command succeeded).
+  void WriteReceipt(TMainForm& AClient, bool ADownload, const std::string& AError);
   // AClient's download, tried again after each failure of the network while
   // RetryDelaysMs has a pause left (downloadretry.h); then the last failure
   // goes on.

@@ -77,3 +77,16 @@ void SetConfigFile(const std::string& AFileName) {
 std::string SettingsFilePath() { return SettingsFilePathFor(CurrentSettingsEnvironment()); }
 
 std::string SettingsFolder() { return fs::path(SettingsFilePath()).parent_path().string(); }
+
+std::string ReceiptsFilePathFor(const std::string& AXdgDataHome, const std::string& AHome) {
+  fs::path Base;
+  if (!AXdgDataHome.empty() && fs::path(AXdgDataHome).is_absolute())
+    Base = AXdgDataHome;
+  else if (!AHome.empty())
+    Base = fs::path(AHome) / ".local" / "share";
+  else
+    throw std::runtime_error("No folder for the receipts: neither XDG_DATA_HOME nor HOME is set");
+  return (Base / "remessa" / ReceiptsFileName).string();
+}
+
+std::string ReceiptsFilePath() { return ReceiptsFilePathFor(Environment("XDG_DATA_HOME"), Environment("HOME")); }

@@ -50,3 +50,11 @@ void SetConfigFile(const std::string& AFileName);
 // (with no trailing separator). The folder need not exist yet.
 std::string SettingsFilePath();
 std::string SettingsFolder();
+
+// The file the send-files window appends a receipt of each transfer to:
+// $XDG_DATA_HOME/remessa/receipts.jsonl, by default
+// ~/.local/share/remessa/receipts.jsonl (a relative $XDG_DATA_HOME is
+// ignored). Throws std::runtime_error when neither names a folder.
+inline constexpr const char* ReceiptsFileName = "receipts.jsonl";
+std::string ReceiptsFilePathFor(const std::string& AXdgDataHome, const std::string& AHome);
+std::string ReceiptsFilePath();

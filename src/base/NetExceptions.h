@@ -305,3 +305,20 @@ class ENetTLSCertificateRefused : public ENetTLSError {
   std::string ValidFrom;
   std::string ValidUntil;
 };
+
+// A transfer the server answered as complete whose result does not match the
+// local file: the sizes differ ("Upload incomplete: the server has %d of %d
+// bytes.", "Download incomplete: the local copy has %d of %d bytes.") or the
+// server's digest of the file differs from the local one.
+class ENetFTPTransferCheckFailed : public ENetException {
+ public:
+  using ENetException::ENetException;
+};
+class ENetFTPTransferIncomplete : public ENetFTPTransferCheckFailed {
+ public:
+  using ENetFTPTransferCheckFailed::ENetFTPTransferCheckFailed;
+};
+class ENetFTPDigestMismatch : public ENetFTPTransferCheckFailed {
+ public:
+  using ENetFTPTransferCheckFailed::ENetFTPTransferCheckFailed;
+};

@@ -36,12 +36,16 @@ void TNetFTP::OpenSession(bool AAutoLogin, int32_t ATimeout) {
   FControlHost = viaProxy ? FProxySettings->Host : Host;
   FControlPort = viaProxy ? FProxySettings->Port : Port;
   FFeatures.clear();
+  FFeaturesAsked = false;
   FUTF8Names = false;
   FEPSVRefused = false;
   FPORTRefused = false;
   TNetScopeExit closeOnFailure([this] { CloseConnection(); });
+  FHashOptsSent = false;
+  FHashRefused = false;
   PrepareControlTLS();
   OpenConnectionTo(FControlHost, FControlPort, ATimeout);
+  ApplyKeepAlive(*this);
   ReadReply({220});
   GreetingReply.Assign(LastReply);
   NegotiateControlTLS();
@@ -122,6 +126,7 @@ void TNetFTP::Login() {
 }
 
 void TNetFTP::RequestFeatures() {
+  FFeaturesAsked = true;
   const int16_t code = SendCommand("FEAT", TReplyCodes{});
   FFeatures = FeaturesOfReply(code, LastReply.Text);
   FUTF8Names = ListsFeature(FFeatures, "UTF8");

@@ -15,8 +15,11 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "NetFTPList.h"
+#include "NetFTPReceipt.h"
+#include "NetFTPReplyRules.h"
 #include "NetIOHandlerTLS.h"
 #include "NetSimpleServer.h"
 #include "NetTCPClient.h"
@@ -86,6 +89,26 @@ class TNetFTP : public TNetTCPClient {
   // control connection stays usable, or is closed when the server's reply
   // to the transfer does not come either.
   int32_t IdleTimeout = 0;
+  // After each binary Retrieve and Store of a named file: "SIZE" and,
+  // where the server's "FEAT" lists a digest command, the server's digest of
+  // the file, compared with the local file; a difference fails the transfer
+  // (ENetFTPTransferIncomplete, ENetFTPDigestMismatch). A server that gives
+  // no size or digest leaves that check out. An upload with "APPE" expects
+  // the remote size before it plus the bytes sent. Off: no check.
+  bool VerifyTransfers = false;
+  // LastTransfer gets the SHA-256 of the whole local file, computed while
+  // the bytes pass, and the server's size and time ("SIZE", "MDTM"), for
+  // a receipt. Off: only what the checks above learn.
+  bool RecordTransfers = false;
+  // TCP keepalive on the control connection and every data connection, so
+  // that a NAT box does not forget the quiet control connection during a
+  // long transfer: the first probe after KeepAliveIdle seconds without
+  // traffic, then one every KeepAliveInterval seconds, the link dropped
+  // after KeepAliveCount unanswered ones. Off: the system's default.
+  bool KeepAlive = false;
+  int32_t KeepAliveIdle = 30;
+  int32_t KeepAliveInterval = 10;
+  int32_t KeepAliveCount = 3;
   TNotifyEvent OnAfterClientLogin;
   TNetCheckListFormat OnCheckListFormat;
   TNetCreateFTPList OnCreateFTPList;
@@ -135,6 +158,11 @@ class TNetFTP : public TNetTCPClient {
   // those of the folder itself and its parent ("type=cdir", "type=pdir"), and
   // ParsedListing reads them as flfMachine.
   bool MachineListing() const { return FMachineListing; }
+  // What the latest Retrieve or Store of a file learnt, as a receipt: the
+  // direction, the names, the local size and SHA-256 (RecordTransfers or a
+  // SHA-256 check), the server's size, time and digest; Ok once it succeeded
+  // (checks included). The caller adds the company and the error.
+  const TNetFTPReceipt& LastTransfer() const { return FLastTransfer; }
   // The data connection of the running transfer, null otherwise.
   TNetTCPConnection* DataConnection() const { return FDataConnection.get(); }
   // The control connection runs over TLS.
@@ -213,6 +241,29 @@ class TNetFTP : public TNetTCPClient {
   // The fact line of "MLST name", empty when the server gives none.
   std::string FactsOf(const std::string& AName);
 
+  // --- Checked transfers (NetFTPVerify.cpp)
+  void BeginRecord(bool ADownload, const std::string& ARemoteName, const std::string& ALocalPath);
+  // ADestination as ReceiveTransfer takes it; AResume already asked
+  // ResumeSupported.
+  void RetrieveRecorded(const std::string& ARemoteName, const std::function<TNetStream&()>& ADestination,
+                        bool AResume, int64_t ARestartAt);
+  void StoreRecorded(TNetStream& ASource, const std::string& ARemoteName, bool AAppend);
+  void StoreCommand(TNetStream& ASource, const std::string& ARemoteName, bool AAppend);
+  // The server's features: those of the login's "FEAT" (UseFEAT), else
+  // asked with RequestFeatures on first use; never a second "FEAT".
+  const TStringList& SessionFeatures();
+  // How to ask for the server's digest of a file; none while not verifying.
+  TNetFTPDigestChoice ServerDigestChoice();
+  // The digests a transfer keeps while its bytes pass: SHA-256 for the
+  // receipt, the server's algorithm when its digest is AComparable with the
+  // local copy's.
+  std::vector<std::string> LocalDigests(const TNetFTPDigestChoice& ADigest, bool AComparable) const;
+  // "SIZE" against AExpected and the server's digest against ALocalDigest,
+  // the local copy's of the same algorithm (empty: no digest check).
+  void CheckTransfer(const std::string& ARemoteName, bool ADownload, int64_t AExpected,
+                     const TNetFTPDigestChoice& ADigest, const std::string& ALocalDigest);
+  void ApplyKeepAlive(TNetTCPConnection& AConnection);
+
   // --- TLS (NetFTPTLS.cpp)
   void PrepareControlTLS();
   void NegotiateControlTLS();
@@ -239,6 +290,9 @@ class TNetFTP : public TNetTCPClient {
   TNetTCPClient& NewPassiveConnection(const std::string& AHost, int32_t APort);
   // A listener bound, listening and announced with "PORT".
   TNetSimpleServer& NewActiveListener();
+  // Waits for the server's connection to the listener; raises the idle
+  // time-out when it has not come within it.
+  void AcceptDataConnection(TNetSimpleServer& AListener);
   void UsePassiveConnection(TNetTCPClient& AData, const std::function<void()>& ABody);
   void RunTransfer(const std::function<void(bool& ACommanded)>& ADataPhase);
   // ADestination gives the stream once the server has accepted the command;
@@ -263,8 +317,12 @@ class TNetFTP : public TNetTCPClient {
   TNetOnParseCustomListFormat FOnParseCustomListFormat;
   std::string FSystemDescription;
   TStringList FFeatures;
+  bool FFeaturesAsked = false;   // "FEAT" sent in this session
   bool FUTF8Names = false;
   bool FMachineListing = false;
+  TNetFTPReceipt FLastTransfer;
+  bool FHashOptsSent = false;    // "OPTS HASH" sent in this session
+  bool FHashRefused = false;     // the server refused "OPTS HASH"
   bool FResumeProbed = false;
   bool FResumeSupported = false;
   std::unique_ptr<TNetTCPConnection> FDataConnection;

@@ -146,3 +146,53 @@ std::string ExtendedPortArgument(const std::string& AIP, int32_t APort) {
   const char* protocol = ip.find(':') != std::string::npos ? "2" : "1";
   return std::string("|") + protocol + "|" + ip + "|" + std::to_string(APort) + "|";
 }
+
+TNetFTPDigestChoice ServerDigestOfFeatures(const TStringList& AFeatures) {
+  for (const std::string& line : AFeatures) {
+    const size_t blank = line.find(' ');
+    if (!SameText(line.substr(0, blank), "HASH") || blank == std::string::npos) continue;
+    // "HASH SHA-1;SHA-256*;MD5"
+    std::string list = Trim(line.substr(blank + 1));
+    std::string current;
+    bool sha256 = false, sha1 = false;
+    while (!list.empty()) {
+      std::string name = Trim(CutToken(list, ";"));
+      const bool marked = !name.empty() && name.back() == '*';
+      if (marked) name.pop_back();
+      if (marked) current = UpperCase(name);
+      sha256 = sha256 || SameText(name, "SHA-256");
+      sha1 = sha1 || SameText(name, "SHA-1");
+    }
+    if (!sha256 && !sha1) break;
+    const std::string algorithm = sha256 ? "SHA-256" : "SHA-1";
+    return {algorithm, "HASH", current == algorithm ? std::string() : "OPTS HASH " + algorithm};
+  }
+  static const struct {
+    const char* Command;
+    const char* Algorithm;
+  } extensions[] = {{"XSHA256", "SHA-256"}, {"XSHA1", "SHA-1"}, {"XMD5", "MD5"}, {"XCRC", "CRC32"}};
+  for (const auto& e : extensions)
+    if (ListsFeature(AFeatures, e.Command)) return {e.Algorithm, e.Command, ""};
+  return {};
+}
+
+std::string DigestOfReply(const TStringList& AText, int AHexLength) {
+  std::string words = AText.empty() ? std::string() : AText.front();
+  while (!words.empty()) {
+    const std::string word = Trim(CutToken(words, " "));
+    if (static_cast<int>(word.size()) != AHexLength) continue;
+    if (word.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) continue;
+    return LowerCase(word);
+  }
+  return {};
+}
+
+std::string ModifiedTimeOfReply(const TStringList& AText) {
+  const std::string text = Trim(AText.empty() ? std::string() : AText.front());
+  const std::string stamp = text.substr(0, text.find('.'));
+  if (stamp.size() != 14 || stamp.find_first_not_of("0123456789") != std::string::npos) return {};
+  std::string fraction = stamp.size() < text.size() ? text.substr(stamp.size()) : std::string();
+  if (fraction.size() < 2 || fraction.find_first_not_of("0123456789", 1) != std::string::npos) fraction.clear();
+  return stamp.substr(0, 4) + "-" + stamp.substr(4, 2) + "-" + stamp.substr(6, 2) + "T" + stamp.substr(8, 2) + ":" +
+         stamp.substr(10, 2) + ":" + stamp.substr(12, 2) + fraction + "Z";
+}

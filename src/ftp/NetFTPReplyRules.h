@@ -1,6 +1,7 @@
 // What the FTP client reads out of the text of a reply (RFC 959, 4.2 and
 // 5.4; passive mode as in RFC 1579; the feature list, RFC 2389; extended
-// passive and active mode, RFC 2428; UTF-8 names, RFC 2640): the rules on
+// passive and active mode, RFC 2428; UTF-8 names, RFC 2640; the file's time,
+// RFC 3659; the server's digest of a file): the rules on
 // their own, text in and value out, so the commands that use them and the
 // tests share them. Each takes the reply's text lines as TNetRFCReply::Text
 // holds them (code and separator removed).
@@ -71,3 +72,28 @@ bool TryExtendedPassivePort(const TStringList& AText, int32_t& APort);
 // for IPv4, "|2|2001:db8::5|5001|" for IPv6 (an IPv4-mapped IPv6 address is
 // announced as the IPv4 one it stands for, a zone is left out).
 std::string ExtendedPortArgument(const std::string& AIP, int32_t APort);
+
+// How the server can be asked for a file's digest, chosen from its
+// features: "HASH" with SHA-256, else with SHA-1 (the algorithms listed
+// after HASH, separated by ";", the current one marked "*"; OptsCommand is
+// "OPTS HASH SHA-256" when another one is current), else "XSHA256",
+// "XSHA1", "XMD5", "XCRC" in that order. Command empty: none offered.
+struct TNetFTPDigestChoice {
+  std::string Algorithm;    // "SHA-256", "SHA-1", "MD5", "CRC32"
+  std::string Command;      // "HASH", "XSHA256", ...
+  std::string OptsCommand;  // sent once before the first HASH, or empty
+};
+TNetFTPDigestChoice ServerDigestOfFeatures(const TStringList& AFeatures);
+
+// The digest in a reply to "HASH" or one of the X commands: the first word
+// of the first line that is AHexLength hex digits, in lower case; empty when
+// there is none.
+//   213 SHA-256 0-49 169cd22282da7f147cb491e559e9dd... a.bin  -> 169cd222...
+//   250 7E3A2B1C                                         -> 7e3a2b1c
+std::string DigestOfReply(const TStringList& AText, int AHexLength);
+
+// The time of a 213 reply to "MDTM" (RFC 3659: UTC, YYYYMMDDHHMMSS with
+// optional fraction) as ISO 8601; empty when the text is no such time.
+//   213 20261208101500      -> 2026-12-08T10:15:00Z
+//   213 20261208101500.250  -> 2026-12-08T10:15:00.250Z
+std::string ModifiedTimeOfReply(const TStringList& AText);

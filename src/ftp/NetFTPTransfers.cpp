@@ -72,6 +72,7 @@ TNetTCPClient& TNetFTP::OpenPassiveConnection(const std::function<void(bool AExt
     TNetTCPClient& data = NewPassiveConnection(host, port);
     try {
       data.OpenConnection(IdleTimeout > 0 ? IdleTimeout : DefaultTimeLimit);
+      ApplyKeepAlive(data);
       return data;
     } catch (...) {
       if (AConnectFailed) AConnectFailed();
@@ -161,6 +162,15 @@ TNetSimpleServer& TNetFTP::NewActiveListener() {
   server.StartListening();
   SendPortCommand(*server.ListenerHandle());
   return server;
+}
+
+// Waits for the server to connect to the active-mode listener. After an
+// abort the data phase that follows finds no connection and ends at once.
+void TNetFTP::AcceptDataConnection(TNetSimpleServer& AListener) {
+  if (AListener.WaitForConnection())
+    ApplyKeepAlive(AListener);
+  else if (!AListener.AbortRequested() && IdleTimeout > 0)
+    RaiseIdleTimeout("the server did not connect to the data port within %s");
 }
 
 // Runs ABody on the passive data connection, which is closed afterwards,
@@ -320,9 +330,7 @@ void TNetFTP::ReceiveTransfer(const std::string& ACommand, const std::function<T
       SendCommand(ACommand, {125, 150, 154});
       commanded = true;
       TNetStream& destination = ADestination();
-      // After an abort the read below finds no connection and ends at once.
-      if (!listener.WaitForConnection() && !listener.AbortRequested() && IdleTimeout > 0)
-        RaiseIdleTimeout("the server did not connect to the data port within %s");
+      AcceptDataConnection(listener);
       ReadData(listener, destination);
     }
   });
@@ -356,8 +364,7 @@ void TNetFTP::SendTransfer(const std::string& ACommand, TNetStream& ASource, boo
       TNetSimpleServer& listener = NewActiveListener();
       SendCommand(ACommand, {125, 150});
       commanded = true;
-      if (!listener.WaitForConnection() && !listener.AbortRequested() && IdleTimeout > 0)
-        RaiseIdleTimeout("the server did not connect to the data port within %s");
+      AcceptDataConnection(listener);
       // The server takes the close of the data connection as the end of the file.
       if (listener.IsConnected()) WriteData(listener, ASource, AFromStart);
     }
@@ -370,10 +377,10 @@ void TNetFTP::AfterRetrieve(TNetStream& AStream) {
 
 void TNetFTP::Retrieve(const std::string& ARemoteName, TNetStream& ADestination, bool AResume) {
   CheckArgument(ARemoteName, "The file name");
+  BeginRecord(true, ARemoteName, "");
   const bool resume = AResume && ResumeSupported();
-  ReceiveTransfer(
-      "RETR " + ARemoteName, [&]() -> TNetStream& { return ADestination; }, resume, ADestination.Position());
-  AfterRetrieve(ADestination);
+  RetrieveRecorded(
+      ARemoteName, [&]() -> TNetStream& { return ADestination; }, resume, ADestination.Position());
 }
 
 // A new or replaced file is created (emptied) only once the server has
@@ -383,6 +390,7 @@ void TNetFTP::Retrieve(const std::string& ARemoteName, TNetStream& ADestination,
 void TNetFTP::Retrieve(const std::string& ARemoteName, const std::string& ALocalPath, bool ACanOverwrite,
                        bool AResume) {
   CheckArgument(ARemoteName, "The file name");
+  BeginRecord(true, ARemoteName, ALocalPath);
   std::unique_ptr<TNetFileStream> file;
   const bool existed = FileExists(ALocalPath);
   const bool resume = AResume && ResumeSupported();
@@ -403,13 +411,19 @@ void TNetFTP::Retrieve(const std::string& ARemoteName, const std::string& ALocal
     file.reset();
     std::remove(ALocalPath.c_str());
   });
-  ReceiveTransfer("RETR " + ARemoteName, destination, resume, file ? file->Position() : 0);
+  RetrieveRecorded(ARemoteName, destination, resume, file ? file->Position() : 0);
   removeEmpty.Release();
-  AfterRetrieve(*file);
 }
 
 void TNetFTP::Store(TNetStream& ASource, const std::string& ARemoteName, bool AAppend) {
   CheckArgument(ARemoteName, "The file name");
+  BeginRecord(false, ARemoteName, "");
+  StoreRecorded(ASource, ARemoteName, AAppend);
+}
+
+// "STOU " for an empty name (from the stream's start), else "APPE " (from
+// its position) or "STOR " (from its start).
+void TNetFTP::StoreCommand(TNetStream& ASource, const std::string& ARemoteName, bool AAppend) {
   if (ARemoteName.empty()) {
     SendTransfer("STOU ", ASource, true);
   } else if (AAppend) {
@@ -421,8 +435,9 @@ void TNetFTP::Store(TNetStream& ASource, const std::string& ARemoteName, bool AA
 
 void TNetFTP::Store(const std::string& ALocalPath, const std::string& ARemoteName, bool AAppend) {
   CheckArgument(ARemoteName, "The file name");
+  BeginRecord(false, ARemoteName, ALocalPath);
   TNetFileStream file(ALocalPath, fmOpenRead | fmShareDenyNone);
-  Store(file, ARemoteName, AAppend);
+  StoreRecorded(file, ARemoteName, AAppend);
 }
 
 void TNetFTP::ListDirectory(TStringList* ADestination, const std::string& ASpecifier, bool ADetails) {

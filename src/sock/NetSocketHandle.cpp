@@ -109,6 +109,14 @@ void TNetSocketHandle::SetSendTimeout(int32_t Milliseconds) {
   FSendTimeout = Milliseconds;
 }
 
+void TNetSocketHandle::SetKeepAlive(int32_t AIdle, int32_t AInterval, int32_t ACount) {
+  const int32_t on = 1;
+  SetOption(Id_SOL_SOCKET, Id_SO_KEEPALIVE, &on, sizeof on);
+  SetOption(Id_IPPROTO_TCP, Id_TCP_KEEPIDLE, &AIdle, sizeof AIdle);
+  SetOption(Id_IPPROTO_TCP, Id_TCP_KEEPINTVL, &AInterval, sizeof AInterval);
+  SetOption(Id_IPPROTO_TCP, Id_TCP_KEEPCNT, &ACount, sizeof ACount);
+}
+
 void TNetSocketHandle::SetRemote(const std::string& ARemoteIP, int32_t ARemotePort) {
   RemoteIP = ARemoteIP;
   RemotePort = ARemotePort;

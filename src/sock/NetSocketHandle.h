@@ -62,6 +62,10 @@ class TNetSocketHandle : public TNetPersistent {
   // Bounds each blocking send (see TNetStack::SockSetSendTimeout); 0: no bound.
   // Raises ENetSocketError on failure.
   void SetSendTimeout(int32_t Milliseconds);
+  // TCP keepalive: the first probe after AIdle seconds without traffic, then
+  // one every AInterval seconds, the link dropped after ACount unanswered
+  // ones. Keeps a link through a NAT box that forgets quiet connections.
+  void SetKeepAlive(int32_t AIdle, int32_t AInterval, int32_t ACount);
   // Binds to IP/Port, or inside the client port range when Port is 0 and a
   // complete range is set. Raises ENetCouldNotBindSocket,
   // ENetInvalidPortRange or ENetCanNotBindPortInRange.

@@ -40,6 +40,11 @@ constexpr int32_t Id_PF_INET6 = 10;     // the IPv6 family (its number differs b
 constexpr int32_t Id_SOCK_STREAM = 1;   // stream socket type
 constexpr int32_t Id_IPPROTO_TCP = 6;   // option level of TCP
 constexpr int32_t Id_TCP_NODELAY = 1;   // TCP option: no Nagle delay
+constexpr int32_t Id_SOL_SOCKET = 1;     // option level of the socket itself
+constexpr int32_t Id_SO_KEEPALIVE = 9;   // socket option: send keepalive probes
+constexpr int32_t Id_TCP_KEEPIDLE = 4;   // TCP option: idle seconds before the first probe
+constexpr int32_t Id_TCP_KEEPINTVL = 5;  // TCP option: seconds between probes
+constexpr int32_t Id_TCP_KEEPCNT = 6;    // TCP option: unanswered probes before the link is dropped
 
 enum IPTextKind : int { ipInvalid = 0, ipDotted = 1, ipNumeric = 2 };
 enum IPAddressClass : int { ipClassUnknown = 0, ipClassA, ipClassB, ipClassC, ipClassD, ipClassE };

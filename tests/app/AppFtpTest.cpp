@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdlib>
 #include <ctime>
 #include <stdexcept>
 
@@ -38,6 +39,11 @@ AppFtpTest::AppFtpTest()
     : Server(std::make_unique<PyftpdlibServer>(ServerOptions(0, false))), FPreviousFolder(CurrentFolder()) {
   // Downloads land in, and uploads come from, the working folder.
   ChangeFolder(Work.Path());
+  if (const char* DataHome = std::getenv("XDG_DATA_HOME")) {
+    FHadDataHome = true;
+    FPreviousDataHome = DataHome;
+  }
+  setenv("XDG_DATA_HOME", Data.Path().c_str(), 1);
   ErrorBoxHook = [this](const QString& AMessage) { Errors << AMessage; };
 }
 
@@ -45,6 +51,10 @@ AppFtpTest::~AppFtpTest() {
   ErrorBoxHook = nullptr;
   InputBoxHook = nullptr;
   ChangeFolder(FPreviousFolder);
+  if (FHadDataHome)
+    setenv("XDG_DATA_HOME", FPreviousDataHome.c_str(), 1);
+  else
+    unsetenv("XDG_DATA_HOME");
 }
 
 void AppFtpTest::PointAt(TMainForm* AWindow, const QString& AHost) {

@@ -39,8 +39,13 @@ class AppFtpTest : public testing::Test {
 
   std::unique_ptr<PyftpdlibServer> Server;
   TempDir Work{"remessa-work"};
+  // $XDG_DATA_HOME while the test runs: the receipts land in it.
+  TempDir Data{"remessa-data"};
+  std::string ReceiptsFile() const { return Data.File("remessa/receipts.jsonl"); }
   QStringList Errors;  // what the error box showed, in order
 
  private:
   std::string FPreviousFolder;
+  std::string FPreviousDataHome;
+  bool FHadDataHome = false;
 };

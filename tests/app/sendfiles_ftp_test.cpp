@@ -17,6 +17,8 @@
 
 #include "AppFtpTest.h"
 #include "LoopbackSocket.h"
+#include "NetFTPReceipt.h"
+#include "Sha256.h"
 #include "adLabelEdit.h"
 #include "appcontrols.h"
 #include "mainf.h"
@@ -113,6 +115,18 @@ TEST_F(SendFilesFtpTest, DownloadFetchesTheFileThenEndsTheProgram) {
   EXPECT_EQ(MainForm, nullptr);
   EXPECT_FALSE(Window->isVisible());
   EXPECT_EQ(Window->empresa->text(), "demo");
+
+  // Its receipt: one line, checked against the file.
+  const std::string Receipt = ReadFile(ReceiptsFile());
+  const std::string Local = LocalFile("operacoes.exe");
+  EXPECT_EQ(std::count(Receipt.begin(), Receipt.end(), '\n'), 1) << Receipt;
+  for (const std::string& Part :
+       {"\"direction\": \"download\", \"company\": \"demo\", \"server\": \"localhost:" +
+            std::to_string(Server->Port()) + "\", \"remote_path\": \"/corvatec/demo/operacoes.exe\"",
+        "\"local_path\": \"" + Local + "\", \"bytes\": " + std::to_string(FileBytes) + ", \"sha256\": \"" +
+            Sha256OfFile(Local) + "\", \"remote_size\": " + std::to_string(FileBytes),
+        std::string("\"server_digest\": null, \"result\": \"ok\", \"error\": null}\n")})
+    EXPECT_NE(Receipt.find(Part), std::string::npos) << Part << "\n" << Receipt;
 }
 
 TEST_F(SendFilesFtpTest, DownloadResumesAPartialLocalCopy) {
@@ -135,6 +149,10 @@ TEST_F(SendFilesFtpTest, DownloadResumesAPartialLocalCopy) {
   EXPECT_EQ(Window->ProgressBar1->Max(), FileBytes - Partial);  // what was left to fetch
   EXPECT_FALSE(PathExists(ResumeRecordPath(LocalFile("operacoes.exe"))));
   EXPECT_FALSE(Window->isVisible());
+  // The receipt's digest covers the whole file, the part that was there too.
+  const std::string Receipt = ReadFile(ReceiptsFile());
+  EXPECT_NE(Receipt.find("\"sha256\": \"" + Sha256OfFile(LocalFile("operacoes.exe")) + "\""), std::string::npos)
+      << Receipt;
 }
 
 TEST_F(SendFilesFtpTest, UploadStoresTheFileAndListsTheFolderAgain) {
@@ -150,6 +168,14 @@ TEST_F(SendFilesFtpTest, UploadStoresTheFileAndListsTheFolderAgain) {
   EXPECT_TRUE(Moved(Positions));
   EXPECT_EQ(Window->ClientWindowCount(), 0u);
   EXPECT_FALSE(Window->isVisible());
+  const std::string Receipt = ReadFile(ReceiptsFile());
+  EXPECT_NE(Receipt.find("\"direction\": \"upload\", \"company\": \"demo\""), std::string::npos) << Receipt;
+  EXPECT_NE(Receipt.find("\"remote_path\": \"/corvatec/demo/dados.bin\", \"local_path\": \"" +
+                         LocalFile("dados.bin") + "\", \"bytes\": " + std::to_string(Size) + ", \"sha256\": \"" +
+                         Sha256OfFile(LocalFile("dados.bin")) + "\", \"remote_size\": " + std::to_string(Size)),
+            std::string::npos)
+      << Receipt;
+  EXPECT_NE(Receipt.find("\"result\": \"ok\""), std::string::npos) << Receipt;
 }
 
 TEST_F(SendFilesFtpTest, FailuresLeaveTheWindowOpenForAnotherTry) {
@@ -181,6 +207,16 @@ TEST_F(SendFilesFtpTest, FailuresLeaveTheWindowOpenForAnotherTry) {
     EXPECT_EQ(Window->empresa->text(), Case.Company);
     EXPECT_EQ(Window->NOMEARQUIVO->text(), "operacoes.exe");
     EXPECT_EQ(Window->ClientWindowCount(), ++Windows);
+    // A failed receipt with the message the error box showed.
+    const std::string Receipts = ReadFile(ReceiptsFile());
+    const std::string Last = Receipts.substr(Receipts.rfind('\n', Receipts.size() - 2) + 1);
+    EXPECT_NE(Last.find("\"remote_path\": \"/corvatec/" + std::string(Case.Company) + "/operacoes.exe\""),
+              std::string::npos)
+        << Last;
+    EXPECT_NE(Last.find("\"bytes\": null, \"sha256\": null"), std::string::npos) << Last;
+    EXPECT_NE(Last.find("\"result\": \"failed\", \"error\": " + JSONString(Errors[0].toStdString()) + "}"),
+              std::string::npos)
+        << Last;
   }
 
   // Corrected, the next click works.
@@ -192,6 +228,9 @@ TEST_F(SendFilesFtpTest, FailuresLeaveTheWindowOpenForAnotherTry) {
   EXPECT_EQ(FindPatternMismatch(LocalFile("operacoes.exe"), FileBytes), -1);
   EXPECT_FALSE(Window->isVisible());
   EXPECT_EQ(Window->ClientWindowCount(), Windows);
+  const std::string Receipts = ReadFile(ReceiptsFile());
+  EXPECT_EQ(std::count(Receipts.begin(), Receipts.end(), '\n'), 4) << Receipts;
+  EXPECT_NE(Receipts.rfind("\"result\": \"ok\", \"error\": null}\n"), std::string::npos) << Receipts;
 }
 
 // The clicks below are posted at the first work event of the download; the

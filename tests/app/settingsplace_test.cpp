@@ -127,3 +127,11 @@ TEST(CommandLine, Table) {
   EXPECT_TRUE(ParseCommandLine({"-style=Windows"}).StyleRequested);
   EXPECT_FALSE(ParseCommandLine({"-reverse"}).StyleRequested);
 }
+
+TEST(ReceiptsPlace, DataHomeOrHome) {
+  EXPECT_EQ(ReceiptsFilePathFor("/data", "/home/u"), "/data/remessa/receipts.jsonl");
+  EXPECT_EQ(ReceiptsFilePathFor("", "/home/u"), "/home/u/.local/share/remessa/receipts.jsonl");
+  // A relative $XDG_DATA_HOME is invalid and ignored.
+  EXPECT_EQ(ReceiptsFilePathFor("relative", "/home/u"), "/home/u/.local/share/remessa/receipts.jsonl");
+  EXPECT_THROW(ReceiptsFilePathFor("", ""), std::runtime_error);
+}

@@ -298,3 +298,64 @@ TEST(FtpXferTool, ExtensionsAndIPv6Hosts) {
     EXPECT_TRUE(Has(r.Err, "Connecting to ::1.\n")) << r.Err;
   }
 }
+
+// --receipt: one JSON line per get and put, read back by Python's json
+// module and compared field by field with the files; its malformed uses end
+// with exit 2 before any connection, an unwritable file with exit 1.
+TEST(FtpXferTool, Receipts) {
+  RequireProgram(Tool(), "this project (build the ftpxfer target)");
+  PyftpdlibServer server;
+  TempDir local;
+  WritePatternFile(server.Root() + "/down.bin", 345678, 31);
+  WritePatternFile(local.File("up.bin"), 123456, 32);
+  const std::string receipts = local.File("receipts.jsonl");
+
+  ProcessResult r = Xfer(server, {"--quiet", "get", "down.bin", local.File("down.bin"), "--receipt", receipts});
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  r = Xfer(server, {"--receipt", receipts, "--quiet", "put", local.File("up.bin"), "up.bin"});
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  WriteFile(local.File("a.txt"), "local");
+  r = Xfer(server, {"--quiet", "--receipt", receipts, "get", "down.bin", local.File("a.txt")});
+  EXPECT_EQ(r.ExitCode, 1);
+
+  // One line per field: name=value, as Python reads the JSON.
+  const std::string script =
+      "import json,sys\n"
+      "for line in open(sys.argv[1]):\n"
+      "    r = json.loads(line)\n"
+      "    print(' '.join('%s=%s' % (k, r[k]) for k in ['direction','company','server','remote_path','bytes',"
+      "'sha256','remote_size','server_digest','result','error']))\n"
+      "    print('local=%s mtime=%d time=%d' % (r['local_path'], len(r['remote_mtime'] or ''), len(r['time'])))\n";
+  r = RunProcess({"/usr/bin/python3", "-c", script, receipts});
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  const std::string server_ = "127.0.0.1:" + std::to_string(server.Port());
+  const std::string expected =
+      "direction=download company=None server=" + server_ + " remote_path=down.bin bytes=345678 sha256=" +
+      Sha256OfFile(local.File("down.bin")) + " remote_size=345678 server_digest=None result=ok error=None\n" +
+      "local=" + local.File("down.bin") + " mtime=20 time=20\n" +
+      "direction=upload company=None server=" + server_ + " remote_path=up.bin bytes=123456 sha256=" +
+      Sha256OfFile(local.File("up.bin")) + " remote_size=123456 server_digest=None result=ok error=None\n" +
+      "local=" + local.File("up.bin") + " mtime=20 time=20\n" +
+      "direction=download company=None server=" + server_ + " remote_path=down.bin bytes=5 sha256=" +
+      Sha256OfFile(local.File("a.txt")) +
+      " remote_size=None server_digest=None result=failed error=Destination file already exists.\n" +
+      "local=" + local.File("a.txt") + " mtime=0 time=20\n";
+  EXPECT_EQ(r.Out, expected);
+  EXPECT_EQ(Sha256OfFile(local.File("down.bin")), Sha256OfFile(server.Root() + "/down.bin"));
+
+  // Malformed: exit 2 before connecting (port 1 would refuse).
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{Tool(), "--port", "1", "get", "a", "b", "--receipt"},
+        std::vector<std::string>{Tool(), "--port", "1", "--receipt", "", "get", "a", "b"},
+        std::vector<std::string>{Tool(), "--port", "1", "--receipt", receipts, "list"}}) {
+    r = RunProcess(args);
+    EXPECT_EQ(r.ExitCode, 2) << r.Err;
+    EXPECT_TRUE(Has(r.Err, "usage:")) << r.Err;
+  }
+  // A receipt file that cannot be written: exit 1 before anything is fetched.
+  r = Xfer(server, {"--quiet", "--receipt", local.File("no/such/folder.jsonl"), "get", "down.bin",
+                    local.File("never.bin")});
+  EXPECT_EQ(r.ExitCode, 1);
+  EXPECT_EQ(r.Err.rfind("EFOpenError: ", 0), 0u) << r.Err;
+  EXPECT_FALSE(PathExists(local.File("never.bin")));
+}
