@@ -5,9 +5,10 @@
 // Options: --host H --port P --user U --password W (defaults 127.0.0.1, 21,
 // anonymous, empty; the host may be an IPv6 address, "::1" or "[::1]"),
 // --active (default passive), --ascii (default binary), --recv-buffer N and
-// --send-buffer N (bytes per receive and per send; default 1 MiB), --quiet, --format, --no-epsv, --idle-timeout SECONDS
-// (default 60; 0 waits without limit): the longest wait for a reply, for the
-// next byte of a transfer, for the server's data connection in active mode;
+// --send-buffer N (bytes per receive and per send; default 1 MiB), --quiet,
+// --format, --no-epsv, --idle-timeout SECONDS (default 60; 0 waits without
+// limit): the longest wait for a reply, for the next byte of a transfer, for
+// the server's data connection in active mode;
 // --help and --version print to standard output, exit 0 and connect to nothing.
 // The session asks FEAT after the login (and OPTS UTF8 ON when the server
 // lists UTF8; names are passed through as they are either way) and tries
