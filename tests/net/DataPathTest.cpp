@@ -207,3 +207,26 @@ TEST(WriteFromStream, FileFailuresThroughTheKernel) {
     EXPECT_THROW(sendAgainAndAgain(), ENetException);
   }
 }
+
+// A work handler that closes the link (an abort from the window) ends the
+// send from a file at once: the next piece is never sent, not even to
+// whatever now holds the old descriptor number.
+TEST(WriteFromStream, LinkClosedByAWorkHandlerEndsTheSendFromAFile) {
+  const std::string data = Pattern(8 * 1024 * 1024);
+  TempFile file(data);
+  std::string received;
+  int pieces = 0;
+  {
+    LoopbackPeer peer([&](int fd) { received = ReceiveAll(fd, 10000); });
+    Connected c(peer);
+    c.client.SendBufferSize = 65536;
+    c.client.OnWork = [&](TNetBaseComponent*, TWorkMode, int64_t) {
+      if (++pieces == 3) c.client.DropSocket();
+    };
+    TNetFileStream stream(file.name, fmOpenRead | fmShareDenyNone);
+    EXPECT_THROW(c.client.WriteFromStream(stream, true, false, 0), ENetConnClosedGracefully);
+  }
+  EXPECT_EQ(pieces, 3);
+  EXPECT_LE(received.size(), 3u * 65536);
+  EXPECT_EQ(received, data.substr(0, received.size()));
+}
