@@ -19,8 +19,6 @@ constexpr int64_t kMaxSendPiece = int64_t{1} << 30;
 // of whatever has arrived when the link goes quiet).
 constexpr int64_t kStreamWriteBlock = 256 * 1024;
 
-// The smallest piece WriteFromStream sends from a file through the kernel.
-constexpr int64_t kMinFilePiece = 64 * 1024;
 
 void ClearBit7(char* Data, int64_t Count) {
   for (int64_t i = 0; i < Count; ++i) Data[i] = static_cast<char>(Data[i] & 0x7F);
@@ -455,10 +453,6 @@ void TNetTCPConnection::WriteFromStream(TNetStream& AStream, bool AAll, bool AWr
   }
   TNetWorkScope work(*this, wmWrite, count);
   const int64_t bufferSize = std::max(SendBufferSize, 1);
-  if (auto* file = dynamic_cast<TNetFileStream*>(&AStream); file && SendsFromFile(bufferSize)) {
-    SendFromFile(*file, pos, end, bufferSize);
-    return;
-  }
   std::vector<char> scratch(static_cast<size_t>(bufferSize));
   for (;;) {
     int64_t n = std::min(end - pos, bufferSize);
@@ -467,38 +461,6 @@ void TNetTCPConnection::WriteFromStream(TNetStream& AStream, bool AAll, bool AWr
     if (n == 0) throw ENetNoDataToRead();
     WriteBytes(scratch.data(), n);
     pos += n;
-  }
-}
-
-// A file goes to the socket through the kernel when the bytes go to the
-// socket as they are (no intercept, no TLS) and the pieces are large: each
-// call then saves copying a piece through the process, while below
-// kMinFilePiece the calls that keep the pipe signal away cost more than
-// that copy.
-bool TNetTCPConnection::SendsFromFile(int64_t APiece) {
-  return SendFilePiece && APiece >= kMinFilePiece && !FIntercept && FSocketHandler &&
-         FSocketHandler->SocketHandle() && FSocketHandler->WritesRawSocket();
-}
-
-// WriteFromStream's loop, with the kernel reading the file: the same pieces,
-// checks, anti-freeze steps and work events as WriteBytes gives each block.
-// The stream's position ends where the last byte sent was read.
-void TNetTCPConnection::SendFromFile(TNetFileStream& AFile, int64_t APosition, int64_t AEnd, int64_t APiece) {
-  THandlerInUse inUse(*this);
-  TNetScopeExit position([&] { AFile.SetPosition(APosition); });
-  while (APosition < AEnd) {
-    DetectDisconnect(true, true);
-    if (!IsConnected()) throw ENetNotConnected();
-    const int32_t piece = static_cast<int32_t>(std::min({AEnd - APosition, APiece, kMaxSendPiece}));
-    const int32_t n = SendFilePiece(FSocketHandler->SocketHandle()->OsHandle, AFile.Handle(), APosition, piece);
-    if (n == 0) throw ENetNoDataToRead();  // the file ended before its announced size
-    if (StackInstance->CheckSocketResult(n, {ErrSocketShutdown, ErrConnectionAborted, ErrConnectionReset})) {
-      DropSocket();
-      StackInstance->RaiseSocketFailure(StackInstance->LastSocketError);
-    }
-    TNetAntiFreezeBase::YieldToUI(false, false);
-    AddWork(wmWrite, n);
-    APosition += n;
   }
 }
 

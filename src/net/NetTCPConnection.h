@@ -145,10 +145,6 @@ class TNetTCPConnection : public TNetComponent {
   // link: a reader can then deal with what it holds while the link is quiet.
   int32_t FillInput(bool RaiseIfDisconnected, int32_t ATimeout, bool RaiseOnTimeout,
                     const std::function<void()>& ABeforeWait);
-  // Whether WriteFromStream sends a file's pieces of APiece bytes through
-  // the kernel, and that send.
-  bool SendsFromFile(int64_t APiece);
-  void SendFromFile(TNetFileStream& AFile, int64_t APosition, int64_t AEnd, int64_t APiece);
   void InputConsumed(int64_t ACount) { AddWork(wmRead, ACount); }
 
   TNetIOHandler* FIOHandler = nullptr;

@@ -330,11 +330,3 @@ extern int SocketLibraryStartCount;
 // send failed. Null on platforms that have no such call.
 using TSendWholeFileFunc = int64_t (*)(TNetSocket Socket, const std::string& FileName);
 extern TSendWholeFileFunc SendWholeFile;
-
-// Sends up to Count bytes of an open file, from Offset on, on a connected
-// socket through the kernel: one call, which may send fewer. Returns the
-// bytes sent, 0 when the file has no byte at Offset, SocketError (with the
-// error code for SockLastError) when the send failed. Null on platforms that
-// have no such call.
-using TSendFilePieceFunc = int32_t (*)(TNetSocket Socket, int FileHandle, int64_t Offset, int32_t Count);
-extern TSendFilePieceFunc SendFilePiece;

@@ -34,7 +34,6 @@ namespace {
 std::unique_ptr<TNetStack> MakePosixStack() { return std::make_unique<TNetStackPosix>(); }
 
 int64_t PosixSendWholeFile(TNetSocket Socket, const std::string& FileName);
-int32_t PosixSendFilePiece(TNetSocket Socket, int FileHandle, int64_t Offset, int32_t Count);
 
 }  // namespace
 
@@ -43,7 +42,6 @@ std::unique_ptr<TNetStack> StackInstance;
 bool SocketLibraryStarted = false;
 int SocketLibraryStartCount = 0;
 TSendWholeFileFunc SendWholeFile = PosixSendWholeFile;
-TSendFilePieceFunc SendFilePiece = PosixSendFilePiece;
 
 // ---------------------------------------------------------------------------
 // Error codes.
@@ -824,18 +822,6 @@ int64_t PosixSendWholeFile(TNetSocket Socket, const std::string& FileName) {
   }
   ::close(fd);
   return result;
-}
-
-int32_t PosixSendFilePiece(TNetSocket Socket, int FileHandle, int64_t Offset, int32_t Count) {
-  off_t offset = static_cast<off_t>(Offset);
-  ssize_t n;
-  {
-    TSigPipeGuard guard;
-    do {
-      n = ::sendfile(Socket, FileHandle, &offset, static_cast<size_t>(Count < 0 ? 0 : Count));
-    } while (n < 0 && errno == EINTR);
-  }
-  return n < 0 ? FailWithErrno() : static_cast<int32_t>(n);
 }
 
 }  // namespace

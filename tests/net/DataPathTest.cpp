@@ -1,6 +1,6 @@
 // The bulk data path of the TCP connection: receives that take what has
 // arrived without a readiness wait, downloads written to their stream in
-// blocks, uploads from a file through the kernel.
+// blocks, uploads from a file in large blocks.
 #include <gtest/gtest.h>
 
 #include <sys/socket.h>
@@ -154,62 +154,8 @@ TEST(ReadToStream, CountedBytesReachTheStreamWhenAWorkHandlerFails) {
   EXPECT_EQ(stream.DataString(), data.substr(0, static_cast<size_t>(counted)));
 }
 
-// A file goes out through the kernel with large pieces and through the
-// process with small ones: the same bytes, work total and stream position.
-TEST(WriteFromStream, FileThroughTheKernelOrThroughTheProcess) {
-  const std::string data = Pattern(3 * 1024 * 1024 + 123);
-  TempFile file(data);
-  for (const int32_t piece : {4096, 1048576}) {
-    SCOPED_TRACE(piece);
-    std::string received;
-    int64_t work = 0;
-    int64_t position = 0;
-    {
-      LoopbackPeer peer([&](int fd) { received = ReceiveAll(fd, 10000); });
-      Connected c(peer);
-      c.client.SendBufferSize = piece;
-      c.client.OnWork = [&](TNetBaseComponent*, TWorkMode, int64_t count) { work = count; };
-      TNetFileStream stream(file.name, fmOpenRead | fmShareDenyNone);
-      stream.SetPosition(100);
-      c.client.WriteFromStream(stream, false, false, 0);  // from the position on
-      position = stream.Position();
-      c.client.CloseConnection();
-    }  // the peer has read everything
-    EXPECT_EQ(received, data.substr(100));
-    EXPECT_EQ(work, static_cast<int64_t>(data.size()) - 100);
-    EXPECT_EQ(position, static_cast<int64_t>(data.size()));
-  }
-}
-
-// A file shorter than the part to send fails as the stream loop does, and a
-// peer that has gone is a socket error, never a signal that ends the program.
-TEST(WriteFromStream, FileFailuresThroughTheKernel) {
-  const std::string data = Pattern(256 * 1024);
-  TempFile file(data);
-  {
-    LoopbackPeer peer([](int fd) { ReceiveAll(fd, 10000); });
-    Connected c(peer);
-    c.client.SendBufferSize = 1048576;
-    TNetFileStream stream(file.name, fmOpenRead | fmShareDenyNone);
-    EXPECT_THROW(c.client.WriteFromStream(stream, true, false, 512 * 1024), ENetNoDataToRead);
-  }
-  {
-    LoopbackPeer peer([](int fd) {
-      SetLingerZero(fd);  // the close resets the link
-    });
-    Connected c(peer);
-    c.client.SendBufferSize = 65536;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    TNetFileStream stream(file.name, fmOpenRead | fmShareDenyNone);
-    const auto sendAgainAndAgain = [&] {
-      for (int i = 0; i < 100; ++i) c.client.WriteFromStream(stream, true, false, 0);
-    };
-    EXPECT_THROW(sendAgainAndAgain(), ENetException);
-  }
-}
-
-// A work handler that closes the link (an abort from the window) ends the
-// send from a file at once: the next piece is never sent, not even to
+// A work handler that closes the link (an abort from the window) ends a
+// send from a file at once: the next block is never sent, not even to
 // whatever now holds the old descriptor number.
 TEST(WriteFromStream, LinkClosedByAWorkHandlerEndsTheSendFromAFile) {
   const std::string data = Pattern(8 * 1024 * 1024);
