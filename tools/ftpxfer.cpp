@@ -14,7 +14,10 @@
 // lists UTF8; names are passed through as they are either way) and tries
 // EPSV before PASV; --no-epsv keeps to PASV (and to PORT in active mode) over
 // IPv4, where both still work.
-// Commands: get REMOTE LOCAL [--resume] [--overwrite]; put LOCAL REMOTE
+// Commands: get REMOTE LOCAL [--resume] [--overwrite] (a local copy is
+// resumed only when the record that a download keeps beside it while it runs
+// matches the server's file; --resume downloads any other copy afresh, and
+// without either option an existing copy is refused); put LOCAL REMOTE
 // [--append]; list [DIR]; nlst [DIR]; size NAME; pwd; cd DIR; mkdir NAME;
 // rmdir NAME; delete NAME; raw "COMMAND"; parse-listing FILE.
 //
@@ -55,6 +58,7 @@
 #include "ListingPrinter.h"
 #include "NetExceptions.h"
 #include "NetFTP.h"
+#include "NetFTPResumeRecord.h"
 #include "RemessaVersion.h"
 
 namespace {
@@ -267,6 +271,18 @@ void Need(const Options& o, size_t count) {
   if (o.words.size() - 1 < count) Usage(o.words[0] + " needs " + std::to_string(count) + " argument(s)");
 }
 
+// get under the resume record's rule (NetFTPResumeRecord.h).
+void Get(TNetFTP& ftp, const Options& o) {
+  const std::string& local = o.words[2];
+  // Refused before anything is sent.
+  if (FileExists(local) && !o.resume && !o.overwrite) throw ENetFTPFileAlreadyExists();
+  TNetRecordedDownload download(ftp, o.words[1], local);
+  download.Prepare();
+  const bool resume = o.resume && download.Resumable();
+  if (o.resume && !resume && download.LocalSize() && !o.quiet) std::cerr << download.FreshReason() << "\n";
+  download.Run(resume);
+}
+
 int Run(const Options& o) {
   const std::string& command = o.words[0];
   if (command == "parse-listing") {
@@ -313,7 +329,7 @@ int Run(const Options& o) {
   const std::string arg1 = o.words.size() > 1 ? o.words[1] : std::string();
   if (command == "get") {
     Need(o, 2);
-    ftp.Retrieve(o.words[1], o.words[2], o.overwrite, o.resume);
+    Get(ftp, o);
   } else if (command == "put") {
     Need(o, 2);
     ftp.Store(o.words[1], o.words[2], o.append);

@@ -1,7 +1,7 @@
 #include "downloadplan.h"
 
-TDownloadPlan PlanDownload(int64_t ARemoteSize, std::optional<int64_t> ALocalSize) {
+TDownloadPlan PlanDownload(int64_t ARemoteSize, std::optional<int64_t> ALocalSize, bool AResumable) {
   if (!ALocalSize) return {dsOverwrite, ARemoteSize};
-  if (ARemoteSize >= 0 && *ALocalSize > ARemoteSize) return {dsRefuse, ARemoteSize};
+  if (!AResumable) return {dsReplace, ARemoteSize};
   return {dsResume, ARemoteSize - *ALocalSize};
 }

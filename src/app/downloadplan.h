@@ -1,15 +1,16 @@
 // How the client window's download begins, decided from the size the server
-// gives for the file and the size of the local copy. A plain function over
-// plain values, so that the window only looks the sizes up and acts.
+// gives for the file, the size of the local copy and whether that copy may
+// be resumed (NetFTPResumeRecord.h). A plain function over plain values, so
+// that the window only looks them up and acts.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 
 enum TDownloadStart : int {
-  dsOverwrite,  // no local copy: the whole file, replacing whatever is in the way
-  dsResume,     // a local copy that may be the file's beginning: the rest of it
-  dsRefuse,     // a local copy larger than the server's file: nothing
+  dsOverwrite,  // no local copy: the whole file
+  dsResume,     // a local copy that is the file's beginning: the rest of it
+  dsReplace,    // a local copy that may not be resumed: the whole file, replacing it
 };
 
 struct TDownloadPlan {
@@ -22,7 +23,5 @@ struct TDownloadPlan {
 
 // ARemoteSize: the server's size of the file, -1 when it gives none.
 // ALocalSize: the local copy's size; none when there is no local file.
-// A local copy larger than the server's file is no beginning of it: resuming
-// would leave it as it is (or add to it) and count as done, so it is refused.
-// Without a size from the server any local copy is resumed.
-TDownloadPlan PlanDownload(int64_t ARemoteSize, std::optional<int64_t> ALocalSize);
+// AResumable: the local copy is a beginning of the server's file as it is now.
+TDownloadPlan PlanDownload(int64_t ARemoteSize, std::optional<int64_t> ALocalSize, bool AResumable);

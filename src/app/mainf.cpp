@@ -20,9 +20,11 @@
 #include <algorithm>
 
 #include "NetExceptions.h"
+#include "NetFTPResumeRecord.h"
 #include "appcontrols.h"
 #include "appdialogs.h"
 #include "downloadplan.h"
+#include "idletimeout.h"
 #include "inifile.h"
 #include "settingsplace.h"
 #include "tlssetup.h"
@@ -468,9 +470,13 @@ void TMainForm::ChangeDirAndList(const QString& AFolder) {
 
 void TMainForm::ShowListingLines(const std::vector<std::string>& ALines) {
   DirectoryListBox->clear();
-  // The "total 12" line that many servers put first is no entry.
-  const bool SkipFirst = !ALines.empty() && ALines.front().find("total") != std::string::npos;
-  for (size_t i = SkipFirst ? 1 : 0; i < ALines.size(); ++i) DirectoryListBox->addItem(FromRemoteText(ALines[i]));
+  for (size_t i = ListingStartsWithTotal(ALines) ? 1 : 0; i < ALines.size(); ++i)
+    DirectoryListBox->addItem(FromRemoteText(ALines[i]));
+}
+
+bool TMainForm::ListingStartsWithTotal(const std::vector<std::string>& ALines) {
+  // Exactly when the parser leaves it out, so that every row keeps its entry.
+  return !ALines.empty() && IsListingTotalLine(NetFTP1->ParsedListing().ListingFormat, ALines.front());
 }
 
 void TMainForm::SaveHostSetting(const QString& AValue, const QString& AKey) {
@@ -617,18 +623,15 @@ void TMainForm::DirectoryListBoxDblClick(QObject*) {
   SetCommandsEnabled(false);
   const auto Enable = qScopeGuard([this] { SetCommandsEnabled(true); });
   NetFTP1->SetTransferType(ftBinary);
-  const std::string RemoteName = ToRemoteText(Name);
-  // -1 when the server gives no size.
-  ExpectedBytes = NetFTP1->FileSize(RemoteName);
-  const std::string LocalPath = ToNetText(llocal->text() + Name);
-  // The local copy is looked for under the bare name; with llocal empty (as
-  // the send-files window leaves it) that is the file written.
-  const QFileInfo LocalCopy(Name);
-  const TDownloadPlan Plan =
-      PlanDownload(ExpectedBytes, LocalCopy.isFile() ? std::optional<int64_t>(LocalCopy.size()) : std::nullopt);
+  // The local copy looked at, its resume record and the file written are all
+  // llocal + the name.
+  TNetRecordedDownload Download(*NetFTP1, ToRemoteText(Name), ToNetText(llocal->text() + Name));
+  // "SIZE " (-1 when the server gives none) and "MDTM ", then the local copy.
+  Download.Prepare();
+  const TDownloadPlan Plan = PlanDownload(Download.Remote().Size, Download.LocalSize(), Download.Resumable());
   ExpectedBytes = Plan.ExpectedBytes;
-  if (Plan.Start == dsRefuse) throw ENetFTPFileAlreadyExists();
-  NetFTP1->Retrieve(RemoteName, LocalPath, Plan.Start == dsOverwrite, Plan.Start == dsResume);
+  if (Plan.Start == dsReplace) NetFTP1Status(Download.FreshReason());
+  Download.Run(Plan.Start == dsResume);
 }
 
 void TMainForm::UploadButtonClick(QObject*) {
@@ -680,7 +683,17 @@ void TMainForm::CreateDirButtonClick(QObject*) {
   ChangeDirAndList(CurrentDirEdit->text());
 }
 
-void TMainForm::AbortButtonClick(QObject*) { AbortRequested = true; }
+void TMainForm::AbortButtonClick(QObject*) {
+  // A stalled transfer raises no work event that would act on the request:
+  // a running transfer is aborted at once, and its blocked wait ends after
+  // the current slice.
+  if (TransferRunning) {
+    AbortRequested = false;
+    NetFTP1->AbortTransfer();
+    return;
+  }
+  AbortRequested = true;
+}
 
 void TMainForm::UsePassiveClick(QObject*) { NetFTP1->Passive = UsePassive->isChecked(); }
 
@@ -703,6 +716,10 @@ void TMainForm::FormCreate(QObject*) {
   SetCommandsEnabled(false);
   NetFTP1->TLSMode = ReadTLSModeSetting();
   TLSModeItems.at(static_cast<size_t>(NetFTP1->TLSMode))->setChecked(true);
+  // No transfer waits longer for its next byte, nor any command for its
+  // reply (IDLETIMEOUT, 60 s by default).
+  NetFTP1->IdleTimeout = ReadIdleTimeoutSetting();
+  NetFTP1->ReadTimeout = NetFTP1->IdleTimeout;
   // The trace is on from the start, as the check box shows.
   NetFTP1->SetIntercept(NetLogEvent1.get());
   ProgressBar1->setParent(StatusBar1);

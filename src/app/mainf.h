@@ -200,8 +200,10 @@ class TMainForm : public QDialog {
   void ArrangeControls();
   void EnforceSectionMinimum(int ASection, int ANewSize);
   void ShowDisconnectedState();
-  // Replaces the listing's lines; a first line that contains "total" goes.
+  // Replaces the listing's lines, less a first line that is no entry.
   void ShowListingLines(const std::vector<std::string>& ALines);
+  // The first of the lines is a "total 12" line as the listing parser sees it.
+  bool ListingStartsWithTotal(const std::vector<std::string>& ALines);
   // Adds a line to the trace list and selects it, which scrolls it into view.
   void AddTraceLine(const QString& ALine);
   // The second status panel, passed on to OnStatusText.

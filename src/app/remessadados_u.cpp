@@ -3,18 +3,22 @@
 #include <QAbstractButton>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 #include <QWindow>
 #include <algorithm>
 
 #include "adLabelEdit.h"
 #include "appcontrols.h"
 #include "appdialogs.h"
+#include "downloadretry.h"
 #include "mainf.h"
+#include "typednames.h"
 
 Tf_remessadados* f_remessadados = nullptr;
 
@@ -168,6 +172,10 @@ void Tf_remessadados::closeEvent(QCloseEvent* AEvent) {
 }
 
 void Tf_remessadados::Transfer(QObject* ASender, bool ADownload) {
+  // Names that would leave the working folder are refused before anything
+  // is connected.
+  if (const QString Problem = TypedNamesProblem(NOMEARQUIVO->text(), empresa->text()); !Problem.isEmpty())
+    throw ETypedNameRefused(Problem.toStdString());
   // A failure leaves here with the client window alive and this window open,
   // so the user may correct the names and try again. A button pressed while
   // this runs (the client window lets events through) runs its own handler
@@ -178,11 +186,47 @@ void Tf_remessadados::Transfer(QObject* ASender, bool ADownload) {
   Client->CurrentDirEdit->setText(QStringLiteral("/corvatec/") + empresa->text());
   Client->ConnectButtonClick(ASender);
   if (ADownload)
-    Client->DirectoryListBoxDblClick(ASender);
+    DownloadRetrying(*Client, ASender);
   else
     Client->UploadButtonClick(ASender);
   FreeClientWindow(Client);
   close();
+}
+
+void Tf_remessadados::DownloadRetrying(TMainForm& AClient, QObject* ASender) {
+  const int Retries = static_cast<int>(RetryDelaysMs.size());
+  for (int Retry = 0;; ++Retry) {
+    try {
+      // Each attempt resumes what the last one left, under the resume
+      // record's rule, on a new session when the last one is gone.
+      if (Retry > 0 && !AClient.NetFTP1->IsConnected()) AClient.ConnectButtonClick(ASender);
+      AClient.DirectoryListBoxDblClick(ASender);
+      return;
+    } catch (const std::exception& E) {
+      // Swallowed on purpose when the network broke the download and a retry
+      // is left; the last failure goes on to the error box.
+      if (Retry >= Retries || !IsConnectionLoss(E)) throw;
+      if (LeavesSessionOutOfStep(E) && AClient.NetFTP1->IsConnected()) AClient.NetFTP1->CloseConnection();
+    }
+    WaitBeforeRetry(RetryDelaysMs[static_cast<size_t>(Retry)], Retry + 1, Retries);
+  }
+}
+
+void Tf_remessadados::WaitBeforeRetry(int ADelayMs, int AAttempt, int AAttempts) {
+  // The windows keep working meanwhile, as during a transfer; SAIR ends the
+  // program once the download is over.
+  const QDeadlineTimer Deadline(ADelayMs);
+  QTimer Tick;  // wakes the wait below at least this often
+  Tick.start(100);
+  int Shown = -1;
+  while (!Deadline.hasExpired()) {
+    const int Seconds = static_cast<int>((Deadline.remainingTime() + 999) / 1000);
+    if (Seconds != Shown) {
+      Shown = Seconds;
+      SetMensagem(QString::fromStdString(RetryText(Seconds, AAttempt, AAttempts)));
+    }
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  }
 }
 
 void Tf_remessadados::BitBtn2Click(QObject* ASender) { Transfer(ASender, true); }

@@ -12,6 +12,8 @@
 #include <memory>
 #include <vector>
 
+#include "downloadretry.h"
+
 class QLabel;
 class QPushButton;
 class TadLabelEdit;
@@ -61,6 +63,11 @@ class Tf_remessadados : public QWidget {
   void FreeClientWindow(TMainForm* AWindow);
   size_t ClientWindowCount() const { return FClientWindows.size(); }
 
+  // The pauses before each retry of a download that the network broke, in
+  // milliseconds; one retry per entry. The program keeps the defaults (2, 5
+  // and 10 s); tests shorten them.
+  std::vector<int> RetryDelaysMs = DefaultRetryDelaysMs;
+
   // Runs for every new client window before anything uses it. Tests point
   // the windows at their own server here (host, account, NetFTP1's Port);
   // the program leaves it unset.
@@ -86,6 +93,12 @@ class Tf_remessadados : public QWidget {
 
   // Download (true) or upload (false) of NOMEARQUIVO in the company's folder.
   void Transfer(QObject* ASender, bool ADownload);
+  // AClient's download, tried again after each failure of the network while
+  // RetryDelaysMs has a pause left (downloadretry.h); then the last failure
+  // goes on.
+  void DownloadRetrying(TMainForm& AClient, QObject* ASender);
+  // Waits ADelayMs, counting the seconds down on the message label.
+  void WaitBeforeRetry(int ADelayMs, int AAttempt, int AAttempts);
 
   std::vector<std::unique_ptr<TMainForm>> FClientWindows;
   bool FFrameFitted = false;

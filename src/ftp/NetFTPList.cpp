@@ -111,6 +111,10 @@ bool IsUnixPermissions(const std::string& AUpperLine) {
   return true;
 }
 
+bool IsListingTotalLine(TNetFTPListFormat AFormat, const std::string& ALine) {
+  return AFormat == flfUnix && StartsText("TOTAL", ALine);
+}
+
 TNetFTPListItem& TNetFTPListItems::AddEntry() {
   FItems.push_back(std::make_unique<TNetFTPListItem>());
   return *FItems.back();
@@ -153,7 +157,7 @@ TNetFTPListFormat TNetFTPListItems::DetectFormat(const std::string& ALine, bool 
 void TNetFTPListItems::LoadFromLines(const TStringList& Lines, TDateTime AReferenceDate) {
   Clear();
   size_t first = 0;
-  if (ListingFormat == flfUnix && !Lines.empty() && StartsText("TOTAL", Lines[0])) first = 1;
+  if (!Lines.empty() && IsListingTotalLine(ListingFormat, Lines[0])) first = 1;
   for (size_t i = first; i < Lines.size(); ++i) {
     if (OnlyBlanksAndTabs(Lines[i])) continue;
     TNetFTPListItem& entry = AddEntry();

@@ -112,6 +112,11 @@ class TNetFTPListItems {
   std::vector<std::unique_ptr<TNetFTPListItem>> FItems;
 };
 
+// True when ALine, the first line of a listing in AFormat, is the "total 12"
+// line of a Unix listing ("TOTAL" at its start, in any case), which gives
+// no entry.
+bool IsListingTotalLine(TNetFTPListFormat AFormat, const std::string& ALine);
+
 // True when the first ten characters of an upper-cased line form a Unix
 // permission word ("-RW-R--R--", "DRWXR-XR-X", "LRWXRWXRWX", ...).
 bool IsUnixPermissions(const std::string& AUpperLine);

@@ -1,5 +1,10 @@
 #include "NetSocketHandle.h"
 
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <chrono>
+
 #include "NetAntiFreezeBase.h"
 #include "NetExceptions.h"
 
@@ -8,6 +13,15 @@ namespace {
 constexpr int32_t ShutdownSending = 1;  // no more sending
 
 TNetStack& Stack() { return *StackInstance; }
+
+using Clock = std::chrono::steady_clock;
+
+// What is left of a wait of ATimeout ms begun at AStart; NoTimeLimit stays.
+int32_t TimeLeft(Clock::time_point AStart, int32_t ATimeout) {
+  if (ATimeout == NoTimeLimit) return NoTimeLimit;
+  const int64_t spent = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - AStart).count();
+  return static_cast<int32_t>(std::max<int64_t>(0, ATimeout - spent));
+}
 
 }  // namespace
 
@@ -62,7 +76,18 @@ int32_t TNetSocketHandle::ConnectFirst(const std::vector<TNetSocketHandle*>& AHa
   return result;
 }
 
+// A blocking send to a peer that takes nothing would hold the windows until
+// the send time-out (or for ever): while the anti-freeze is in force, a send
+// first waits for room in its slices, at most the send time-out, and then
+// sends what fits without blocking. When no room came in time, it fails as
+// the time-out would, with the would-block error; a trickle of room now and
+// then does not stretch the time-out.
 int32_t TNetSocketHandle::SendBytes(const void* Buffer, int32_t Length, int32_t Flags) {
+  if ((Flags & MSG_DONTWAIT) == 0 && TNetAntiFreezeBase::ShouldYield()) {
+    if (!WaitWritable(FSendTimeout > 0 ? FSendTimeout : NoTimeLimit) && HasOsHandle)
+      Stack().RaiseSocketFailure(ErrWouldBlock);
+    Flags |= MSG_DONTWAIT;
+  }
   return Stack().SockSend(OsHandle, Buffer, Length, Flags);
 }
 
@@ -81,6 +106,7 @@ void TNetSocketHandle::SetOption(int32_t Level, int32_t OptName, const void* Opt
 
 void TNetSocketHandle::SetSendTimeout(int32_t Milliseconds) {
   Stack().CheckSocketResult(Stack().SockSetSendTimeout(OsHandle, Milliseconds));
+  FSendTimeout = Milliseconds;
 }
 
 void TNetSocketHandle::SetRemote(const std::string& ARemoteIP, int32_t ARemotePort) {
@@ -173,30 +199,51 @@ bool TNetSocketHandle::AcceptFrom(TNetSocket Listening) {
 // ---------------------------------------------------------------------------
 // Waiting for data.
 
-// While the anti-freeze is in force, an unlimited wait is cut into slices of
-// its IdleTimeOut and a limited wait longer than that into exactly two waits
-// (first the excess, then one IdleTimeOut), each followed by one anti-freeze
-// step. Otherwise (no anti-freeze, or another thread) it is one wait followed
-// by a step that does nothing.
+// While the anti-freeze is in force, a wait is cut into slices of its
+// IdleTimeOut, each followed by one anti-freeze step; a limited wait ends
+// when its slices add up to the limit. So the windows stay alive through a
+// long time-out too: a transfer that stalls can be aborted after the current
+// slice. Otherwise (no anti-freeze, or another thread) it is one wait
+// followed by a step that does nothing.
 bool TNetSocketHandle::WaitReadable(int32_t Timeout) {
-  if (TNetAntiFreezeBase::ShouldYield()) {
-    if (Timeout == NoTimeLimit) {
-      for (;;) {
-        // Read again after every slice: a handler run by the step may have
-        // freed the anti-freeze (its window closed), and then the rest of the
-        // wait is one piece.
-        TNetAntiFreezeBase* current = TNetAntiFreezeBase::Current();
-        if (!current || !TNetAntiFreezeBase::ShouldYield()) return SelectReadable(NoTimeLimit);
-        if (SelectReadable(current->IdleTimeOut)) return true;
-      }
-    }
-    const int32_t idle = TNetAntiFreezeBase::Current()->IdleTimeOut;
-    if (Timeout > idle) {
-      if (SelectReadable(Timeout - idle)) return true;
-      Timeout = idle;
+  if (TNetAntiFreezeBase::ShouldYield() && (Timeout == NoTimeLimit || Timeout > 0)) {
+    const Clock::time_point start = Clock::now();
+    for (;;) {
+      // Read again after every slice: a handler run by the step may have
+      // freed the anti-freeze (its window closed), and then the rest of the
+      // wait is one piece.
+      TNetAntiFreezeBase* current = TNetAntiFreezeBase::Current();
+      const int32_t left = TimeLeft(start, Timeout);
+      if (!current || !TNetAntiFreezeBase::ShouldYield()) return SelectReadable(left);
+      const int32_t slice = std::max<int32_t>(current->IdleTimeOut, 1);
+      if (left != NoTimeLimit && left <= slice) return SelectReadable(left);
+      if (SelectReadable(slice)) return true;
     }
   }
   return SelectReadable(Timeout);
+}
+
+bool TNetSocketHandle::WaitWritable(int32_t Timeout) {
+  const Clock::time_point start = Clock::now();
+  for (;;) {
+    // A window handler run by a step may have closed the socket (an abort):
+    // the send that follows reports it.
+    if (!HasOsHandle) return false;
+    const int32_t left = TimeLeft(start, Timeout);
+    TNetAntiFreezeBase* current = TNetAntiFreezeBase::Current();
+    if (!current || !TNetAntiFreezeBase::ShouldYield()) return SelectWritable(left);
+    const int32_t slice = std::max<int32_t>(current->IdleTimeOut, 1);
+    if (left != NoTimeLimit && left <= slice) return SelectWritable(left);
+    if (SelectWritable(slice)) return true;
+    TNetAntiFreezeBase::YieldToUI(true, false);
+  }
+}
+
+bool TNetSocketHandle::SelectWritable(int32_t Timeout) {
+  TNetSocketListPosix writeList;
+  writeList.Add(OsHandle);
+  // A failing wait (-1) counts as no room.
+  return Stack().SockSelect(nullptr, &writeList, nullptr, Timeout) == 1;
 }
 
 bool TNetSocketHandle::SelectReadable(int32_t Timeout) {

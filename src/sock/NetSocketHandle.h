@@ -51,6 +51,10 @@ class TNetSocketHandle : public TNetPersistent {
   // Closes any open socket and creates a new one of the family (IPv4
   // unless given).
   void OpenSocket(int32_t SocketType = Id_SOCK_STREAM, int32_t Protocol = 0, int32_t AFamily = Id_PF_INET4);
+  // On the main thread with an anti-freeze in force, a send does not block:
+  // it waits for room like WaitReadable waits for data (see the .cpp), and
+  // raises ENetSocketError (would block) when none came within the send
+  // time-out.
   int32_t SendBytes(const void* Buffer, int32_t Length, int32_t Flags = 0);
   int32_t RecvBytes(void* Buffer, int32_t Length, int32_t Flags = 0);
   // Raises ENetSocketError on failure.
@@ -83,4 +87,12 @@ class TNetSocketHandle : public TNetPersistent {
   bool BindInRange();
   // One wait of at most Timeout ms, then one anti-freeze step.
   bool SelectReadable(int32_t Timeout);
+
+ private:
+  // True when a send can take data; waits in the anti-freeze's slices, at
+  // most Timeout ms.
+  bool WaitWritable(int32_t Timeout);
+  bool SelectWritable(int32_t Timeout);
+
+  int32_t FSendTimeout = 0;  // as set by SetSendTimeout
 };

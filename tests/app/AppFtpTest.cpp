@@ -1,9 +1,11 @@
 #include "AppFtpTest.h"
 
 #include <QLineEdit>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
+#include <ctime>
 #include <stdexcept>
 
 #include "appdialogs.h"
@@ -53,4 +55,14 @@ void AppFtpTest::PointAt(TMainForm* AWindow, const QString& AHost) {
 void AppFtpTest::RestartServer(int64_t ARateBytesPerSecond, bool AVerbose) {
   Server.reset();
   Server = std::make_unique<PyftpdlibServer>(ServerOptions(ARateBytesPerSecond, AVerbose));
+}
+
+TNetRemoteFileStamp AppFtpTest::ServerStamp(const std::string& APath) const {
+  struct stat Info {};
+  if (stat(ServerFile(APath).c_str(), &Info) != 0) throw std::runtime_error("no file " + ServerFile(APath));
+  std::tm Utc{};
+  gmtime_r(&Info.st_mtime, &Utc);
+  char Text[32];
+  std::strftime(Text, sizeof Text, "%Y%m%d%H%M%S", &Utc);
+  return {static_cast<int64_t>(Info.st_size), Text};
 }

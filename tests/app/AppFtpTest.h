@@ -11,6 +11,7 @@
 #include <ostream>
 #include <string>
 
+#include "NetFTPResumeRecord.h"
 #include "RealServers.h"
 #include "TestFiles.h"
 
@@ -28,6 +29,9 @@ class AppFtpTest : public testing::Test {
   void PointAt(TMainForm* AWindow, const QString& AHost = QStringLiteral("127.0.0.1"));
   std::string ServerFile(const std::string& APath) const { return Server->Root() + "/" + APath; }
   std::string LocalFile(const std::string& AName) const { return Work.File(AName); }
+  // Size and modification time of a file of the server as it reports them
+  // ("SIZE", and "MDTM" in UTC): what a matching resume record holds.
+  TNetRemoteFileStamp ServerStamp(const std::string& APath) const;
 
   // Replaces the server (and its fresh root folder) with one that throttles
   // every transfer to ARateBytesPerSecond (0: no limit) or logs the protocol.

@@ -282,25 +282,35 @@ TEST_F(ClientWindowFtpTest, DownloadAndUploadTheNamedFile) {
   EXPECT_TRUE(Form->DownloadButton->isEnabled());
 }
 
-// A local copy that is larger than the server's file cannot be its
-// beginning: the download refuses it before any transfer and leaves it as it
-// is. A shorter copy is resumed.
-TEST_F(ClientWindowFtpTest, DownloadResumesOnlyACopyShorterThanTheServersFile) {
+// A local copy is resumed only when the record that a download keeps beside
+// it matches the server's file; any other copy, shorter or longer, is
+// downloaded afresh and a status line says so.
+TEST_F(ClientWindowFtpTest, DownloadResumesOnlyACopyWhoseRecordMatchesTheServersFile) {
   Connect();
-  WriteFile(LocalFile("a.txt"), "hello\nand more than the server has\n");
   Form->arquivo->setText("a.txt");
-  Click(Form->DownloadButton);
-  EXPECT_EQ(Errors, QStringList{"Destination file already exists."});
-  EXPECT_EQ(ReadFile(LocalFile("a.txt")), "hello\nand more than the server has\n");
-  EXPECT_TRUE(Trace().filter("->> RETR ").isEmpty()) << Trace().join(" | ").toStdString();
-  EXPECT_TRUE(Form->DownloadButton->isEnabled());
+  const QString Notice = "Local copy of a.txt does not match the server's file; downloading it afresh.";
+  for (const char* Copy : {"hello\nand more than the server has\n", "hel"}) {
+    SCOPED_TRACE(Copy);
+    WriteFile(LocalFile("a.txt"), Copy);
+    const int Before = Form->DebugListBox->count();
+    Click(Form->DownloadButton);
+    EXPECT_EQ(Errors, QStringList());
+    EXPECT_EQ(ReadFile(LocalFile("a.txt")), "hello\n");
+    const QStringList Lines = Trace().mid(Before);
+    EXPECT_TRUE(Lines.contains(Notice)) << Lines.join(" | ").toStdString();
+    EXPECT_TRUE(Lines.filter("->> REST ").isEmpty()) << Lines.join(" | ").toStdString();
+    EXPECT_FALSE(PathExists(ResumeRecordPath(LocalFile("a.txt"))));  // gone with the whole copy
+  }
 
-  Errors.clear();
   WriteFile(LocalFile("a.txt"), "hel");
+  WriteResumeRecord(LocalFile("a.txt"), ServerStamp("a.txt"));
+  const int Before = Form->DebugListBox->count();
   Click(Form->DownloadButton);
   EXPECT_EQ(Errors, QStringList());
   EXPECT_EQ(ReadFile(LocalFile("a.txt")), "hello\n");
-  EXPECT_TRUE(Trace().contains("->> REST 3"));
+  EXPECT_TRUE(Trace().mid(Before).contains("->> REST 3"));
+  EXPECT_FALSE(Trace().mid(Before).contains(Notice));
+  EXPECT_FALSE(PathExists(ResumeRecordPath(LocalFile("a.txt"))));
 }
 
 TEST_F(ClientWindowFtpTest, AbortClickedDuringADownloadStopsIt) {

@@ -411,8 +411,10 @@ TEST_F(ClientWindowMirrorTest, WorkEventsDriveBothProgressBars) {
   EXPECT_EQ(SendFiles->ProgressBar1->Max(), 5000);
   EXPECT_EQ(CurrentSpeed, 0);
 
+  // A running transfer is aborted at the click, not at the next work event
+  // (which a stalled one never raises): nothing is left for the work handler.
   Form->AbortButton->click();
-  EXPECT_TRUE(Form->AbortRequested);
+  EXPECT_FALSE(Form->AbortRequested);
   QTest::qWait(20);
   Form->NetFTP1Work(WorkModeRead, 2500);
   EXPECT_FALSE(Form->AbortRequested);

@@ -121,6 +121,8 @@ TEST_F(SendFilesFtpTest, DownloadResumesAPartialLocalCopy) {
   WritePatternFile(ServerFile("corvatec/demo/operacoes.exe"), FileBytes);
   const int64_t Partial = 1 << 20;
   WriteFile(LocalFile("operacoes.exe"), PatternBytes(1, 0, Partial));
+  // What an earlier download of this very file left beside it.
+  WriteResumeRecord(LocalFile("operacoes.exe"), ServerStamp("corvatec/demo/operacoes.exe"));
 
   Window->empresa->setText("demo");
   ASSERT_TRUE(ClickAndRunUntilQuit(Window->BitBtn2));
@@ -131,6 +133,7 @@ TEST_F(SendFilesFtpTest, DownloadResumesAPartialLocalCopy) {
   // The freed client window dropped its connection without a word.
   EXPECT_EQ(Server->Log().find("QUIT"), std::string::npos);
   EXPECT_EQ(Window->ProgressBar1->Max(), FileBytes - Partial);  // what was left to fetch
+  EXPECT_FALSE(PathExists(ResumeRecordPath(LocalFile("operacoes.exe"))));
   EXPECT_FALSE(Window->isVisible());
 }
 

@@ -11,8 +11,10 @@
 
 #include "adLabelEdit.h"
 #include "appcontrols.h"
+#include "appdialogs.h"
 #include "mainf.h"
 #include "remessadados_u.h"
+#include "typednames.h"
 
 namespace {
 
@@ -194,4 +196,54 @@ TEST_F(SendFilesTest, HiddenCopyButtonOpensThePublicFolderThenEndsTheProgram) {
   EXPECT_EQ(Message, "AGUARDE, COPIANDO ARQUIVOS...");
   EXPECT_EQ(Window->ClientWindowCount(), 0u);
   EXPECT_FALSE(Window->isVisible());
+}
+
+// A file name is a plain name in the working folder, a company a folder below
+// /corvatec/: anything else is refused by both buttons before a client window
+// is made, so nothing is connected, read or written.
+TEST_F(SendFilesTest, NamesThatLeaveTheirFolderAreRefusedBeforeConnecting) {
+  const struct {
+    const char* File;
+    const char* Company;
+    const char* Message;
+  } Refused[] = {
+      {"../x", "demo", "NOME ARQUIVO must be a plain file name, without \"/\" or \"\\\"."},
+      {"/etc/x", "demo", "NOME ARQUIVO must be a plain file name, without \"/\" or \"\\\"."},
+      {"sub/x", "demo", "NOME ARQUIVO must be a plain file name, without \"/\" or \"\\\"."},
+      {"..\\x", "demo", "NOME ARQUIVO must be a plain file name, without \"/\" or \"\\\"."},
+      {"..", "demo", "NOME ARQUIVO may not be \".\" or \"..\"."},
+      {".", "demo", "NOME ARQUIVO may not be \".\" or \"..\"."},
+      {"", "demo", "NOME ARQUIVO is empty: type the name of the file."},
+      {"a\tb", "demo", "NOME ARQUIVO may not hold control characters."},
+      {"a\x7f", "demo", "NOME ARQUIVO may not hold control characters."},
+      {"x", "/etc", "EMPRESA may not start with \"/\"."},
+      {"x", "..", "EMPRESA may not hold a \"..\" folder."},
+      {"x", "demo/../../etc", "EMPRESA may not hold a \"..\" folder."},
+      {"x", "demo/..", "EMPRESA may not hold a \"..\" folder."},
+      {"x", "de\rmo", "EMPRESA may not hold control characters."},
+  };
+  QStringList Errors;
+  ErrorBoxHook = [&](const QString& AMessage) { Errors << AMessage; };
+  int Made = 0;
+  Window->OnClientWindowCreated = [&](TMainForm*) { ++Made; };
+  Window->show();
+  for (const auto& Case : Refused) {
+    SCOPED_TRACE(std::string(Case.File) + " | " + Case.Company);
+    Window->NOMEARQUIVO->setText(QString::fromLatin1(Case.File));
+    Window->empresa->setText(QString::fromLatin1(Case.Company));
+    for (QPushButton* Button : {Window->BitBtn2, Window->BitBtn3}) {
+      Errors.clear();
+      QTest::mouseClick(Button, Qt::LeftButton);
+      EXPECT_EQ(Errors, QStringList{QString::fromLatin1(Case.Message)});
+    }
+  }
+  ErrorBoxHook = nullptr;
+  EXPECT_EQ(Made, 0);
+  EXPECT_EQ(Window->ClientWindowCount(), 0u);
+  EXPECT_TRUE(Window->isVisible());
+
+  // Blanks stay part of the names; dots inside a name or folder are no "..".
+  for (const auto& [File, Company] : {std::pair{" dados .txt ", "demo"}, std::pair{"..x", "a..b/sub"},
+                                      std::pair{"operacoes.exe", ""}})
+    EXPECT_EQ(TypedNamesProblem(QString::fromLatin1(File), QString::fromLatin1(Company)), QString()) << File;
 }

@@ -163,6 +163,56 @@ TEST(FtpXferTool, IdleTimeout) {
   EXPECT_TRUE(ReadFile(local.File("a.bin")) == PatternBytes(4, 0, 1000));
 }
 
+// get keeps a record beside the file while it downloads; --resume continues
+// only a copy whose record matches the server's file, and downloads any
+// other afresh, saying so.
+TEST(FtpXferTool, ResumeOnlyACopyWhoseRecordMatches) {
+  RequireProgram(Tool(), "this project (build the ftpxfer target)");
+  ScriptedFtpServer server;
+  server.SetFile("a.bin", PatternBytes(4, 0, 3000));
+  TempDir local;
+  const std::string path = local.File("a.bin");
+  auto get = [&](std::vector<std::string> args) {
+    std::vector<std::string> argv = {Tool(), "--port", std::to_string(server.Port()), "--user", "u", "--password",
+                                     "p", "--idle-timeout", "1", "get", "a.bin", path};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunProcess(argv);
+  };
+  auto rests = [&](int session) {
+    std::vector<std::string> found;
+    for (const std::string& c : server.SessionCommands(session))
+      if (c.rfind("REST ", 0) == 0) found.push_back(c);
+    return found;
+  };
+
+  FtpTransferOptions stall;
+  stall.ChunkSize = 1000;
+  stall.ChunkPauseMs = 5000;
+  server.SetTransferOptions(stall);
+  ProcessResult r = get({"--quiet"});
+  EXPECT_EQ(r.ExitCode, 1) << r.Describe();
+  EXPECT_TRUE(PathExists(path + ".remessa-resume"));
+  server.SetTransferOptions(FtpTransferOptions());
+
+  r = get({"--quiet"});  // neither option: the copy is refused, as it always was
+  EXPECT_EQ(r.Err, "ENetFTPFileAlreadyExists: Destination file already exists.\n");
+
+  r = get({"--quiet", "--resume"});
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_TRUE(ReadFile(path) == PatternBytes(4, 0, 3000));
+  EXPECT_EQ(rests(2), (std::vector<std::string>{"REST 1", "REST 0", "REST 1000"}));
+  EXPECT_FALSE(PathExists(path + ".remessa-resume"));
+
+  // An older version's beginning, without a record: afresh.
+  WriteFile(path, PatternBytes(9, 0, 1000));
+  r = get({"--resume"});
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_TRUE(Has(r.Err, "Local copy of " + path + " does not match the server's file; downloading it afresh.\n"))
+      << r.Err;
+  EXPECT_TRUE(ReadFile(path) == PatternBytes(4, 0, 3000));
+  EXPECT_EQ(rests(3), std::vector<std::string>());
+}
+
 TEST(FtpXferTool, ParseListingFile) {
   RequireProgram(Tool(), "this project (build the ftpxfer target)");
   ProcessResult r = RunProcess({Tool(), "--format", "parse-listing", std::string(LISTING_DATA_DIR) + "/dos.txt"});

@@ -110,31 +110,37 @@ class SlicedWait : public TStackFixture {
 
 }  // namespace
 
-TEST_F(SlicedWait, ALimitedWaitIsTheExcessThenOneIdleSlice) {
+// A long time-out does not hold the windows: its wait is cut into idle
+// slices like an unlimited one, and ends when they add up to the limit.
+TEST_F(SlicedWait, ALimitedWaitIsCutIntoIdleSlicesUpToTheLimit) {
   TCountingAntiFreeze af;
   af.IdleTimeOut = 50;
   af.OnlyWhenIdle = false;
   const auto start = Clock::now();
   EXPECT_FALSE(FHandle.WaitReadable(600));
-  const auto end = Clock::now();
-  ASSERT_EQ(af.Pumps.size(), 2u);
-  EXPECT_GE(Millis(start, af.Pumps[0]), 530);  // after the 550 ms excess
-  EXPECT_GE(Millis(af.Pumps[0], af.Pumps[1]), 40);
-  EXPECT_LT(Millis(af.Pumps[0], af.Pumps[1]), 1000);
-  EXPECT_GE(Millis(start, end), 580);
-  EXPECT_LT(Millis(start, end), 3000);
+  const int64_t elapsed = MillisSince(start);
+  EXPECT_GE(elapsed, 580);
+  EXPECT_LT(elapsed, 3000);
+  ASSERT_GE(af.Pumps.size(), 6u);
+  EXPECT_LE(static_cast<int64_t>(af.Pumps.size()), elapsed / 40 + 1);
+  EXPECT_LT(Millis(start, af.Pumps[0]), 500);  // the first step comes after one slice
+  // Whole slices apart; the last one is what was left of the limit.
+  for (size_t i = 1; i + 1 < af.Pumps.size(); ++i) EXPECT_GE(Millis(af.Pumps[i - 1], af.Pumps[i]), 35) << i;
 }
 
-TEST_F(SlicedWait, DataDuringTheFirstWaitEndsItWithOneStep) {
+TEST_F(SlicedWait, DataDuringALimitedWaitEndsItInItsSlice) {
   TCountingAntiFreeze af;
   af.IdleTimeOut = 50;
   af.OnlyWhenIdle = false;
   std::thread sender = SendLater(150);
   const auto start = Clock::now();
   EXPECT_TRUE(FHandle.WaitReadable(5000));
-  EXPECT_LT(MillisSince(start), 3000);
+  const int64_t elapsed = MillisSince(start);
+  EXPECT_LT(elapsed, 3000);
   sender.join();
-  EXPECT_EQ(af.Pumps.size(), 1u);  // not idle, but OnlyWhenIdle is off
+  // One step after each slice, the one that saw the data too (OnlyWhenIdle is off).
+  EXPECT_GE(af.Pumps.size(), 2u);
+  EXPECT_LE(static_cast<int64_t>(af.Pumps.size()), elapsed / 40 + 1);
 }
 
 TEST_F(SlicedWait, AnUnlimitedWaitIsCutIntoIdleSlices) {
@@ -150,6 +156,32 @@ TEST_F(SlicedWait, AnUnlimitedWaitIsCutIntoIdleSlices) {
   ASSERT_GE(af.Pumps.size(), 3u);
   EXPECT_LE(static_cast<int64_t>(af.Pumps.size()), elapsed / 40 + 1);
   for (size_t i = 1; i < af.Pumps.size(); ++i) EXPECT_GE(Millis(af.Pumps[i - 1], af.Pumps[i]), 35) << i;
+}
+
+// A peer that takes nothing: the send that finds no room waits in idle
+// slices for the send time-out, then fails as the time-out would.
+TEST_F(SlicedWait, ASendThatFindsNoRoomWaitsInIdleSlicesUpToTheSendTimeout) {
+  TCountingAntiFreeze af;
+  af.IdleTimeOut = 50;
+  FHandle.SetSendTimeout(600);
+  const std::string block(1 << 16, 'x');
+  int32_t code = 0;
+  Clock::time_point start;
+  for (int sends = 0; sends < 10000 && code == 0; ++sends) {
+    af.Pumps.clear();
+    start = Clock::now();
+    try {
+      Stack().CheckSocketResult(FHandle.SendBytes(block.data(), static_cast<int32_t>(block.size()), 0));
+    } catch (const ENetSocketError& e) {
+      code = e.SocketErrorCode;
+    }
+  }
+  const int64_t elapsed = MillisSince(start);
+  EXPECT_EQ(code, ErrWouldBlock);
+  EXPECT_GE(elapsed, 580);
+  EXPECT_LT(elapsed, 3000);
+  EXPECT_GE(af.Pumps.size(), 6u);
+  EXPECT_LE(static_cast<int64_t>(af.Pumps.size()), elapsed / 40 + 1);
 }
 
 TEST_F(SlicedWait, OnAnotherThreadTheWaitIsOnePieceWithoutPumps) {

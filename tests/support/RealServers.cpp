@@ -153,6 +153,8 @@ PyftpdlibServer::PyftpdlibServer(PyftpdlibOptions options) : ServerProcess("pyft
                                                     std::to_string(FOptions.PassivePortMax)});
   if (FOptions.RateBytesPerSecond > 0)
     argv.insert(argv.end(), {"--rate", std::to_string(FOptions.RateBytesPerSecond)});
+  if (FOptions.CutFirstDownloadAfter >= 0)
+    argv.insert(argv.end(), {"--cut-first-download", std::to_string(FOptions.CutFirstDownloadAfter)});
   if (FOptions.Verbose)
     argv.push_back("--verbose");
   if (!FOptions.CertFile.empty())

@@ -74,6 +74,10 @@ struct PyftpdlibOptions {
   int PassivePortMax = 0;
   int64_t RateBytesPerSecond = 0;  // > 0: every transfer throttled to this
   bool Verbose = false;            // protocol log in Log()
+  // >= 0: the first download ("RETR") stops after this many bytes, its data
+  // connection closed as a broken network would ("426 Transfer aborted");
+  // the ones after it run whole. Not with RateBytesPerSecond.
+  int64_t CutFirstDownloadAfter = -1;
   std::string Address = "127.0.0.1";  // "::1": the IPv6 loopback
   // Both set: explicit FTP over TLS with this certificate (chain) and key,
   // required for logins and data (TLS_FTPHandler, needs python3-openssl).

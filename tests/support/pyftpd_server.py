@@ -12,10 +12,33 @@ import sys
 import warnings
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
+from pyftpdlib.handlers import DTPHandler, FTPHandler, ThrottledDTPHandler
 from pyftpdlib.servers import FTPServer
 
 FULL_PERMISSIONS = "elradfmwMT"
+
+
+class CutFirstDownloadDTPHandler(DTPHandler):
+    """Data connections of which the first download stops after cut_after
+    bytes: the connection is closed in the middle, as a broken network
+    would, and the server answers "426 Transfer aborted"."""
+
+    cut_after = -1
+    cut_done = False
+
+    def use_sendfile(self):
+        return False  # every block through send() below
+
+    def send(self, data):
+        cls = CutFirstDownloadDTPHandler
+        if cls.cut_done or self.cmd != "RETR" or cls.cut_after < 0:
+            return DTPHandler.send(self, data)
+        left = cls.cut_after - self.tot_bytes_sent
+        sent = DTPHandler.send(self, data[:left]) if left > 0 else 0
+        if self.tot_bytes_sent >= cls.cut_after:
+            cls.cut_done = True
+            self.handle_close()
+        return sent
 
 
 def main():
@@ -29,6 +52,8 @@ def main():
     parser.add_argument("--passive-ports", default="", help="MIN-MAX")
     parser.add_argument("--rate", type=int, default=0, help="bytes per second per transfer, 0: no limit")
     parser.add_argument("--verbose", action="store_true")
+    parser.add_argument("--cut-first-download", type=int, default=-1,
+                        help="close the first RETR's data connection after this many bytes")
     parser.add_argument("--certfile", default="", help="PEM certificate chain: FTP over TLS (explicit)")
     parser.add_argument("--keyfile", default="")
     args = parser.parse_args()
@@ -64,6 +89,9 @@ def main():
         dtp.read_limit = args.rate
         dtp.write_limit = args.rate
         handler.dtp_handler = dtp
+    if args.cut_first_download >= 0:
+        CutFirstDownloadDTPHandler.cut_after = args.cut_first_download
+        handler.dtp_handler = CutFirstDownloadDTPHandler
 
     server = FTPServer((args.address, args.port), handler)
     server.max_cons = 64
