@@ -5,6 +5,7 @@
 #   bench_work=$(bench_workdir NAME)   # /dev/shm/remessa-NAME.XXXXXX, removed at exit
 #   bench_start_vsftpd ANON_ROOT [EXTRA_CONFIG_LINES]   # sets bench_port
 #   bench_stop_vsftpd
+#   bench_wait_quiet MAX_LOAD   # waits until the 1-minute load is below MAX_LOAD (no-op when empty)
 bench_vsftpd_pid=""
 bench_work=""
 bench_cleanup() {
@@ -63,3 +64,16 @@ bench_stop_vsftpd() {
 }
 
 bench_median() { sort -n | awk '{a[NR]=$1} END {print (NR%2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2}'; }
+
+# Figures taken while other work runs on the machine mean little: waits (up
+# to 10 minutes) until the 1-minute load average is below the given value.
+bench_wait_quiet() {
+  [ -n "${1:-}" ] || return 0
+  local load
+  for _ in $(seq 120); do
+    load=$(cut -d' ' -f1 /proc/loadavg)
+    awk -v l="$load" -v m="$1" 'BEGIN {exit !(l < m)}' && return 0
+    sleep 5
+  done
+  echo "# the load stayed at $load, not below $1; measuring anyway" >&2
+}

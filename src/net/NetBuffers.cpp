@@ -70,6 +70,18 @@ void TNetManagedBuffer::Discard(int64_t Count) {
   if (OnConsumed) OnConsumed(this, Count);
 }
 
+void TNetManagedBuffer::DiscardCounted(int64_t Count) {
+  const int64_t unread = Size();
+  if (Count > unread || Count < 0) throw ENetNotEnoughDataInBuffer();
+  if (Count == unread) {
+    FSize = FPosition = FConsumedOffset = 0;
+    return;
+  }
+  FConsumedOffset += Count;
+  if (FPosition < FConsumedOffset) FPosition = FConsumedOffset;
+  if (FConsumedOffset >= CompactThreshold) Compact();
+}
+
 void TNetManagedBuffer::Compact() {
   if (FConsumedOffset <= 0) return;
   const int64_t unread = FSize - FConsumedOffset;

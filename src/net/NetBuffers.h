@@ -45,6 +45,10 @@ class TNetManagedBuffer : public TNetSimpleBuffer {
   int64_t Write(const void* Buffer, int64_t Count) override;
 
   void Discard(int64_t Count) override;
+  // Removes Count bytes from the front like Discard, without the consume
+  // notification (bytes whose work was counted as they arrived); an emptied
+  // queue keeps its block for the next receive.
+  void DiscardCounted(int64_t Count);
   // Moves the unread bytes to the start of the block.
   void Compact();
   // Empties the queue without a consume notification.

@@ -1,5 +1,7 @@
 #include "NetIOHandler.h"
 
+#include <sys/socket.h>
+
 #include <algorithm>
 #include <chrono>
 
@@ -154,6 +156,13 @@ bool TNetIOHandlerSocket::WaitReadable(int32_t AMilliseconds) {
 int32_t TNetIOHandlerSocket::ReceiveSome(void* ABuffer, int32_t ALength) {
   if (!IsOpen()) throw ENetClosedSocket();
   return FSocketHandle->RecvBytes(ABuffer, ALength, 0);
+}
+
+int32_t TNetIOHandlerSocket::ReceiveReady(void* ABuffer, int32_t ALength) {
+  if (!IsOpen()) throw ENetClosedSocket();
+  const int32_t n = FSocketHandle->RecvBytes(ABuffer, ALength, MSG_DONTWAIT);
+  if (n == SocketError && StackInstance->SockLastError() == ErrWouldBlock) return ReceiveNotReady;
+  return n;
 }
 
 int32_t TNetIOHandlerSocket::SendSome(const void* ABuffer, int32_t ALength) {

@@ -16,6 +16,9 @@
 #include "NetSocketHandle.h"
 #include "NetSocksInfo.h"
 
+// ReceiveReady's result when nothing has arrived.
+constexpr int32_t ReceiveNotReady = -2;
+
 class TNetIOHandler : public TNetComponent {
  public:
   explicit TNetIOHandler(TNetBaseComponent* AOwner = nullptr) : TNetComponent(AOwner) {}
@@ -36,6 +39,14 @@ class TNetIOHandler : public TNetComponent {
   virtual bool WaitReadable(int32_t AMilliseconds) = 0;
   // One receive call: the byte count, 0 when the peer closed, -1 on a socket error.
   virtual int32_t ReceiveSome(void* ABuffer, int32_t ALength) = 0;
+  // True when ReceiveReady can tell: the handler can take what has arrived
+  // without waiting.
+  virtual bool ReceivesWithoutWait() { return false; }
+  // One receive call that takes only what has arrived already: as
+  // ReceiveSome, or ReceiveNotReady when that is nothing (always, where
+  // ReceivesWithoutWait is false). Saves the readiness wait while data
+  // keeps coming.
+  virtual int32_t ReceiveReady(void* /*ABuffer*/, int32_t /*ALength*/) { return ReceiveNotReady; }
   // One send call, same result convention.
   virtual int32_t SendSome(const void* ABuffer, int32_t ALength) = 0;
 };
@@ -103,6 +114,8 @@ class TNetIOHandlerSocket : public TNetIOHandler {
   void OpenHandler() override;
   bool WaitReadable(int32_t AMilliseconds) override;
   int32_t ReceiveSome(void* ABuffer, int32_t ALength) override;
+  bool ReceivesWithoutWait() override { return true; }
+  int32_t ReceiveReady(void* ABuffer, int32_t ALength) override;
   int32_t SendSome(const void* ABuffer, int32_t ALength) override;
   // The bytes sent go to the socket as they are, so the kernel may send a
   // whole file straight to it.

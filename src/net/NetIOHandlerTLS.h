@@ -96,6 +96,11 @@ class TNetIOHandlerTLS : public TNetIOHandlerSocket {
   void OpenHandler() override;
   bool WaitReadable(int32_t AMilliseconds) override;
   int32_t ReceiveSome(void* ABuffer, int32_t ALength) override;
+  // A record may be half there: only a plain link takes what has arrived.
+  bool ReceivesWithoutWait() override { return FState == tsPlain; }
+  int32_t ReceiveReady(void* ABuffer, int32_t ALength) override {
+    return FState == tsPlain ? TNetIOHandlerSocket::ReceiveReady(ABuffer, ALength) : ReceiveNotReady;
+  }
   int32_t SendSome(const void* ABuffer, int32_t ALength) override;
   bool WritesRawSocket() const override { return FState == tsPlain; }
 

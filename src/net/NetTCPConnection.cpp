@@ -15,6 +15,11 @@ namespace {
 // The largest piece handed to one send call.
 constexpr int64_t kMaxSendPiece = int64_t{1} << 30;
 
+// ReadToStream writes what it receives in blocks of at least this size (or
+// of whatever has arrived when the link goes quiet).
+constexpr int64_t kStreamWriteBlock = 256 * 1024;
+
+
 void ClearBit7(char* Data, int64_t Count) {
   for (int64_t i = 0; i < Count; ++i) Data[i] = static_cast<char>(Data[i] & 0x7F);
 }
@@ -150,7 +155,7 @@ void TNetTCPConnection::DropSocket() {
 // ---------------------------------------------------------------------------
 // Reading
 
-int32_t TNetTCPConnection::ReceiveChunk(bool RaiseIfDisconnected) {
+int32_t TNetTCPConnection::ReceiveChunk(bool RaiseIfDisconnected, bool AArrivedOnly) {
   if (!FIOHandler) {
     if (RaiseIfDisconnected) throw ENetNotConnected();
     return 0;
@@ -165,7 +170,8 @@ int32_t TNetTCPConnection::ReceiveChunk(bool RaiseIfDisconnected) {
   } else {
     target = InputQueue.PrepareAppend(size);
   }
-  int32_t n = FIOHandler->ReceiveSome(target, size);
+  int32_t n = AArrivedOnly ? FIOHandler->ReceiveReady(target, size) : FIOHandler->ReceiveSome(target, size);
+  if (n == ReceiveNotReady) return n;
   PeerClosed = (n == 0);
   if (n != 0 && StackInstance->CheckSocketResult(n, {ErrSocketShutdown, ErrConnectionAborted})) {
     // Shut down or aborted: the link is gone, but what is queued stays readable.
@@ -190,6 +196,11 @@ int32_t TNetTCPConnection::ReceiveChunk(bool RaiseIfDisconnected) {
 }
 
 int32_t TNetTCPConnection::FillInputBuffer(bool RaiseIfDisconnected, int32_t ATimeout, bool RaiseOnTimeout) {
+  return FillInput(RaiseIfDisconnected, ATimeout, RaiseOnTimeout, nullptr);
+}
+
+int32_t TNetTCPConnection::FillInput(bool RaiseIfDisconnected, int32_t ATimeout, bool RaiseOnTimeout,
+                                     const std::function<void()>& ABeforeWait) {
   THandlerInUse inUse(*this);
   if (ATimeout == DefaultTimeLimit) ATimeout = ReadTimeout == 0 ? NoTimeLimit : ReadTimeout;
   int32_t result = 0;
@@ -203,17 +214,27 @@ int32_t TNetTCPConnection::FillInputBuffer(bool RaiseIfDisconnected, int32_t ATi
   const bool waitFirst = ATimeout != NoTimeLimit || TNetAntiFreezeBase::ShouldYield();
   int32_t n;
   do {
-    if (waitFirst && !FIOHandler->WaitReadable(ATimeout)) {
-      if (RaiseOnTimeout) throw ENetReadTimeout();
-      return -1;
+    // What has arrived already is taken without a readiness wait, which
+    // would only have found it there. The anti-freeze gets the step it gets
+    // after a wait slice in which data arrived.
+    const bool tryFirst = (waitFirst || ABeforeWait) && FIOHandler->ReceivesWithoutWait();
+    n = tryFirst ? ReceiveChunk(RaiseIfDisconnected, true) : ReceiveNotReady;
+    if (n != ReceiveNotReady) {
+      TNetAntiFreezeBase::YieldToUI(false, false);
+    } else {
+      if (tryFirst && ABeforeWait) ABeforeWait();
+      if (waitFirst && !FIOHandler->WaitReadable(ATimeout)) {
+        if (RaiseOnTimeout) throw ENetReadTimeout();
+        return -1;
+      }
+      // The wait lets window handlers run; one of them may have closed the
+      // link (an abort). That ends the read like a close of the peer would.
+      if (!FIOHandler || !FIOHandler->IsOpen()) {
+        DetectDisconnect(RaiseIfDisconnected, false);
+        return 0;
+      }
+      n = ReceiveChunk(RaiseIfDisconnected, false);
     }
-    // The wait lets window handlers run; one of them may have closed the
-    // link (an abort). That ends the read like a close of the peer would.
-    if (!FIOHandler || !FIOHandler->IsOpen()) {
-      DetectDisconnect(RaiseIfDisconnected, false);
-      return 0;
-    }
-    n = ReceiveChunk(RaiseIfDisconnected);
     DetectDisconnect(RaiseIfDisconnected, false);
     result = n;
   } while (n == 0 && IsConnected());
@@ -286,8 +307,11 @@ int32_t TNetTCPConnection::ReadInt32(bool AConvert) {
   return static_cast<int32_t>(value);
 }
 
-// The chunks move straight from the input queue into the stream: one copy
-// from the socket into the queue, one from the queue into the stream.
+// Received bytes are counted (work events) as they arrive and stay in the
+// input queue until a block of them has piled up, or until the link has
+// nothing more for the moment; then they go to the stream in one write,
+// straight from the queue. Small receive chunks thus do not cost one write
+// each, and a slow link still gets its bytes written as they come.
 void TNetTCPConnection::ReadToStream(TNetStream& AStream, int64_t AByteCount, bool AUntilDisconnect) {
   // The length before the data counts up to 4 GiB - 1; read as a signed
   // value, more than 2 GiB would turn into "nothing" and stay on the link.
@@ -306,39 +330,53 @@ void TNetTCPConnection::ReadToStream(TNetStream& AStream, int64_t AByteCount, bo
   int64_t remaining = AUntilDisconnect ? std::numeric_limits<int64_t>::max() : AByteCount;
   TNetWorkScope work(*this, wmRead, AUntilDisconnect ? 0 : AByteCount);
 
-  int64_t queued = InputQueue.Size();
+  const int64_t queued = InputQueue.Size();
   if (queued > 0 && remaining > 0) {
     const int64_t n = std::min(queued, remaining);
     AStream.WriteBuffer(InputQueue.Memory(), n);
     InputQueue.Discard(n);
     remaining -= n;
   }
-  const int64_t chunk = std::min<int64_t>(remaining, std::max(RecvBufferSize, 1));
-  while (IsConnected() && remaining > 0) {
-    const int64_t n = std::min(remaining, chunk);
+
+  // A handler that cannot tell when the link is quiet gets its bytes written
+  // chunk by chunk.
+  const bool quietKnown = FIOHandler && FIOHandler->ReceivesWithoutWait();
+  const int64_t block = quietKnown ? std::max<int64_t>(RecvBufferSize, kStreamWriteBlock) : RecvBufferSize;
+  int64_t counted = 0;  // the queued bytes of the stream already counted
+  const auto countArrived = [&] {
+    const int64_t owed = std::min(InputQueue.Size(), remaining);
+    if (owed <= counted) return;
+    const int64_t n = owed - counted;
+    counted = owed;
+    AddWork(wmRead, n);
+  };
+  const std::function<void()> writeCounted = [&] {
+    if (counted == 0) return;
+    AStream.WriteBuffer(InputQueue.Memory(), counted);
+    InputQueue.DiscardCounted(counted);
+    remaining -= counted;
+    counted = 0;
+  };
+  // Counted bytes reach the stream however the read ends (a work handler
+  // that fails included).
+  TNetScopeExit writeRest([&] { writeCounted(); });
+  while (IsConnected() && remaining > counted) {
     try {
-      while (InputQueue.Size() < n) {
-        FillInputBuffer(true, DefaultTimeLimit, true);
-        DetectDisconnect(true, true);
-      }
+      FillInput(true, DefaultTimeLimit, true, writeCounted);
+      DetectDisconnect(true, true);
     } catch (const std::exception& e) {
-      // What arrived before the failure still belongs in the stream; a close
-      // of the peer is the normal end of a read until disconnect.
-      // They are counted like every other chunk, so that the work total
-      // ends at the byte count that arrived.
-      queued = InputQueue.Size();
-      if (queued > 0) {
-        AStream.WriteBuffer(InputQueue.Memory(), queued);
-        remaining -= queued;
-        InputQueue.Discard(queued);
-      }
-      if (AUntilDisconnect && dynamic_cast<const ENetConnClosedGracefully*>(&e)) break;
+      // What arrived before the failure still belongs in the stream, counted
+      // like every other chunk, so that the work total ends at the byte
+      // count that arrived; a close of the peer is the normal end of a read
+      // until disconnect.
+      countArrived();
+      if (AUntilDisconnect && dynamic_cast<const ENetConnClosedGracefully*>(&e)) return;
       throw;
     }
-    AStream.WriteBuffer(InputQueue.Memory(), n);
-    InputQueue.Discard(n);
-    remaining -= n;
+    countArrived();
+    if (counted >= block || counted == remaining) writeCounted();
   }
+  countArrived();
 }
 
 std::string TNetTCPConnection::TakeReceived() {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -137,7 +138,13 @@ class TNetTCPConnection : public TNetComponent {
  private:
   // One receive into the end of the input queue (through the intercept and
   // the ASCII filter); returns the byte count as FillInputBuffer's step does.
-  int32_t ReceiveChunk(bool RaiseIfDisconnected);
+  // AArrivedOnly takes only what has arrived already, and returns
+  // ReceiveNotReady (changing nothing) when that is nothing.
+  int32_t ReceiveChunk(bool RaiseIfDisconnected, bool AArrivedOnly);
+  // FillInputBuffer, with ABeforeWait run (when set) before it waits for the
+  // link: a reader can then deal with what it holds while the link is quiet.
+  int32_t FillInput(bool RaiseIfDisconnected, int32_t ATimeout, bool RaiseOnTimeout,
+                    const std::function<void()>& ABeforeWait);
   void InputConsumed(int64_t ACount) { AddWork(wmRead, ACount); }
 
   TNetIOHandler* FIOHandler = nullptr;
