@@ -48,16 +48,11 @@ std::string Hex(const unsigned char* ABytes, size_t ACount) {
 }
 
 constexpr int64_t ReadChunk = 1 << 16;
-// The hashing thread sleeps until this much more is ready (or the end), and
-// hashes the copies of written bytes in pieces of CopyPiece.
+// The hashing thread sleeps until this much more is ready (or the end).
 constexpr int64_t WakeStep = 1 << 20;
-constexpr int64_t CopyPiece = 1 << 20;
 // The hashing thread's reads of the file: few system calls, a buffer that
 // stays in the processor's cache.
 constexpr int64_t HasherReadChunk = 256 << 10;
-// The store of copies a hashing stream's thread gets: 16 MiB, some 10 ms of
-// a fast transfer, room enough for the thread's bursts.
-constexpr int64_t HashingCopyCapacity = 16 << 20;
 
 }  // namespace
 
@@ -130,12 +125,9 @@ std::string HexDigestOfStream(TNetStream& AStream, const std::string& AAlgorithm
 
 // --- TNetFileHasher
 
-TNetFileHasher::TNetFileHasher(int AHandle, const std::vector<std::string>& AAlgorithms, int64_t AReady,
-                               int64_t ACopyCapacity)
-    : FHandle(AHandle), FReady(AReady), FCopyCapacity(std::max<int64_t>(ACopyCapacity, 0)) {
+TNetFileHasher::TNetFileHasher(int AHandle, const std::vector<std::string>& AAlgorithms, int64_t AReady)
+    : FHandle(AHandle), FReady(AReady) {
   for (const std::string& algorithm : AAlgorithms) FDigests.push_back(std::make_unique<TNetDigest>(algorithm));
-  // Not filled in: only the pages that copies reach are ever touched.
-  if (FCopyCapacity > 0) FCopies = std::make_unique_for_overwrite<char[]>(static_cast<size_t>(FCopyCapacity));
   FThread = std::thread([this] { Run(); });
 }
 
@@ -151,41 +143,10 @@ TNetFileHasher::~TNetFileHasher() {
 
 void TNetFileHasher::Ready(int64_t AEnd) {
   std::lock_guard<std::mutex> lock(FLock);
-  DeclareReady(AEnd);
-}
-
-// Under FLock.
-void TNetFileHasher::DeclareReady(int64_t AEnd) {
   if (AEnd <= FReady) return;
   FReady = AEnd;
   // Woken for a good piece at a time, not for every write.
   if (FWaitingAt >= 0 && FReady - FWaitingAt >= WakeStep) FWake.notify_one();
-}
-
-void TNetFileHasher::Written(int64_t APosition, const void* ABuffer, int64_t ACount) {
-  if (ACount <= 0) return;
-  bool copy = false;
-  int64_t at = 0;
-  {
-    std::lock_guard<std::mutex> lock(FLock);
-    // An empty store starts again where the writes are; a full one, or a
-    // write elsewhere, leaves these bytes to be read from the file.
-    if (FCopiedFrom == FCopiedTo) FCopiedFrom = FCopiedTo = APosition;
-    copy = APosition == FCopiedTo && FCopiedTo + ACount - FCopiedFrom <= FCopyCapacity;
-    at = FCopiedTo;
-  }
-  if (copy) {
-    // Outside the lock: the thread reads only the bytes published below,
-    // and frees space only ahead of them.
-    const auto* bytes = static_cast<const char*>(ABuffer);
-    const int64_t index = at % FCopyCapacity;
-    const int64_t first = std::min(ACount, FCopyCapacity - index);
-    std::memcpy(FCopies.get() + index, bytes, static_cast<size_t>(first));
-    std::memcpy(FCopies.get(), bytes + first, static_cast<size_t>(ACount - first));
-  }
-  std::lock_guard<std::mutex> lock(FLock);
-  if (copy) FCopiedTo += ACount;
-  DeclareReady(APosition + ACount);
 }
 
 std::vector<std::string> TNetFileHasher::Finish(int64_t ASize) {
@@ -200,10 +161,6 @@ std::vector<std::string> TNetFileHasher::Finish(int64_t ASize) {
   std::vector<std::string> hex;
   for (auto& digest : FDigests) hex.push_back(digest->HexDigest());
   return hex;
-}
-
-void TNetFileHasher::Hash(const char* ABuffer, int64_t ACount) {
-  for (auto& digest : FDigests) digest->Update(ABuffer, ACount);
 }
 
 void TNetFileHasher::Run() {
@@ -223,32 +180,12 @@ void TNetFileHasher::Run() {
       }
       while (hashed < end) {
         if (FStop) return;
-        int64_t from, to;
-        {
-          std::lock_guard<std::mutex> lock(FLock);
-          // Copies of bytes already read from the file are of no more use.
-          if (FCopiedFrom < hashed) FCopiedFrom = std::min(hashed, FCopiedTo);
-          from = FCopiedFrom;
-          to = FCopiedTo;
-        }
-        if (from < to && hashed == from) {
-          // From the copies, a piece at a time, giving the space back.
-          const int64_t index = from % FCopyCapacity;
-          const int64_t n = std::min({CopyPiece, to - from, FCopyCapacity - index});
-          Hash(FCopies.get() + index, n);
-          hashed += n;
-          std::lock_guard<std::mutex> lock(FLock);
-          FCopiedFrom = hashed;
-          continue;
-        }
-        // From the file: what the copies do not hold, up to where they begin.
-        const int64_t stop = from < to && from > hashed ? std::min(from, end) : end;
         const ssize_t n =
-            ::pread(FHandle, buffer.data(), static_cast<size_t>(std::min(HasherReadChunk, stop - hashed)), hashed);
+            ::pread(FHandle, buffer.data(), static_cast<size_t>(std::min(HasherReadChunk, end - hashed)), hashed);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) throw EInOutError(std::string("The file could not be read for its digest: ") + std::strerror(errno));
         if (n == 0) throw EInOutError("The file ended before the bytes to be hashed.");
-        Hash(buffer.data(), n);
+        for (auto& digest : FDigests) digest->Update(buffer.data(), n);
         hashed += n;
       }
       if (last || FStop) return;
@@ -284,7 +221,7 @@ TNetHashingStream::TNetHashingStream(TNetStream& ATarget, const std::vector<std:
   if (handle >= 0) {
     // What the file holds already is final unless written again.
     FHashed = ATarget.Size();
-    FHasher = std::make_unique<TNetFileHasher>(handle, AAlgorithms, FHashed, HashingCopyCapacity);
+    FHasher = std::make_unique<TNetFileHasher>(handle, AAlgorithms, FHashed);
     return;
   }
   for (const std::string& algorithm : AAlgorithms) FDigests.push_back(std::make_unique<TNetDigest>(algorithm));
@@ -310,7 +247,7 @@ int64_t TNetHashingStream::Write(const void* Buffer, int64_t Count) {
     Passed(position, Buffer, n);
   } else if (!FRewound) {
     FHashed = position + n;
-    FHasher->Written(position, Buffer, n);
+    FHasher->Ready(FHashed);
   }
   return n;
 }

@@ -54,23 +54,20 @@ std::string HexDigestOfStream(TNetStream& AStream, const std::string& AAlgorithm
 std::vector<std::string> HexDigestsOfStream(TNetStream& AStream, const std::vector<std::string>& AAlgorithms);
 
 // Hashes a file on a thread of its own, so that the thread that moves the
-// bytes of a transfer spends no time on digests. The thread never hashes
-// beyond what has been declared final. It takes written bytes from copies
-// made as they are written, while its store (ACopyCapacity bytes) has room,
-// and reads everything else with pread: the part that was there before, and
-// what did not fit because the thread had fallen behind. It sleeps while it
-// has caught up. Only the standard library's thread.
+// bytes of a transfer spends no time on digests. The thread reads the file
+// with pread (from the page cache: the bytes were just written, or are being
+// read by the transfer), never beyond what has been declared final, and
+// sleeps while it has caught up. Only the standard library's thread.
 //
-// The copies cost the writer a copy of bytes it has at hand; reading them
-// back from the file instead cost more in all when measured (bench/receipt),
-// the reads contending with the writes for the file's pages.
+// Copies of the written bytes handed to the thread, in place of reading them
+// back, cost more when measured (bench/receipt): the writer then copies each
+// block once more on the transfer's own thread.
 class TNetFileHasher {
  public:
   // Starts the thread; bytes [0, AReady) may be hashed at once. AHandle stays
   // the caller's: it must be open for reading until Finish has returned or
   // the hasher is gone. Raises ENetException "Unknown digest algorithm %s."
-  TNetFileHasher(int AHandle, const std::vector<std::string>& AAlgorithms, int64_t AReady,
-                 int64_t ACopyCapacity = 0);
+  TNetFileHasher(int AHandle, const std::vector<std::string>& AAlgorithms, int64_t AReady);
   // Stops the thread without waiting for the rest of the file, and joins it.
   ~TNetFileHasher();
   TNetFileHasher(const TNetFileHasher&) = delete;
@@ -78,9 +75,6 @@ class TNetFileHasher {
 
   // Bytes [0, AEnd) are final.
   void Ready(int64_t AEnd);
-  // ABuffer's ACount bytes were written at APosition; bytes [0, APosition +
-  // ACount) are final.
-  void Written(int64_t APosition, const void* ABuffer, int64_t ACount);
   // The file ends at ASize (at least the last Ready): waits until the thread
   // has hashed it all and returns the digests in lower-case hex, one per
   // algorithm in order. Raises what failed on the thread: EInOutError for a
@@ -89,22 +83,15 @@ class TNetFileHasher {
 
  private:
   void Run();
-  void Hash(const char* ABuffer, int64_t ACount);
-  void DeclareReady(int64_t AEnd);
 
   int FHandle;
   std::vector<std::unique_ptr<TNetDigest>> FDigests;
   std::mutex FLock;
   std::condition_variable FWake;
-  // Guarded by FLock, up to FStop.
-  int64_t FReady = 0;
+  int64_t FReady = 0;       // guarded by FLock, as are the next two
   int64_t FWaitingAt = -1;  // where the sleeping thread has got to; -1: awake
   bool FFinal = false;      // FReady is the file's end
-  int64_t FCopiedFrom = 0;  // the copies hold the file's bytes [FCopiedFrom, FCopiedTo),
-  int64_t FCopiedTo = 0;    // at their offsets modulo FCopyCapacity
   std::atomic<bool> FStop = false;
-  const int64_t FCopyCapacity;
-  std::unique_ptr<char[]> FCopies;
   std::exception_ptr FFailure;  // written by the thread, read after the join
   std::thread FThread;
 };
