@@ -1,6 +1,11 @@
 #include "AppFtpTest.h"
 
+#include <QApplication>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,6 +39,21 @@ PyftpdlibOptions ServerOptions(int64_t ARateBytesPerSecond, bool AVerbose) {
 }
 
 }  // namespace
+
+QStringList TraceLines(const TMainForm& AWindow) {
+  QStringList Lines;
+  for (int i = 0; i < AWindow.DebugListBox->count(); ++i) Lines << AWindow.DebugListBox->item(i)->text();
+  return Lines;
+}
+
+bool ClickAndRunUntilQuit(QPushButton* AButton, int ATimeoutMs) {
+  QTimer Watchdog;
+  Watchdog.setSingleShot(true);
+  QObject::connect(&Watchdog, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+  Watchdog.start(ATimeoutMs);
+  QTimer::singleShot(0, AButton, [AButton] { QTest::mouseClick(AButton, Qt::LeftButton); });
+  return QApplication::exec() == 0;
+}
 
 AppFtpTest::AppFtpTest()
     : Server(std::make_unique<PyftpdlibServer>(ServerOptions(0, false))), FPreviousFolder(CurrentFolder()) {

@@ -15,7 +15,15 @@
 #include "RealServers.h"
 #include "TestFiles.h"
 
+class QPushButton;
 class TMainForm;
+
+// The lines of the window's trace, in order.
+QStringList TraceLines(const TMainForm& AWindow);
+
+// Clicks AButton from the running event loop and runs the loop until the
+// program is asked to end (true) or ATimeoutMs have passed (false).
+bool ClickAndRunUntilQuit(QPushButton* AButton, int ATimeoutMs = 30000);
 
 // Failures show texts as texts.
 inline void PrintTo(const QString& AText, std::ostream* AStream) { *AStream << '"' << AText.toStdString() << '"'; }

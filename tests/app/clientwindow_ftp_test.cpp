@@ -77,11 +77,7 @@ class ClientWindowFtpTest : public AppFtpTest {
     return Lines;
   }
 
-  QStringList Trace() const {
-    QStringList Lines;
-    for (int i = 0; i < Form->DebugListBox->count(); ++i) Lines << Form->DebugListBox->item(i)->text();
-    return Lines;
-  }
+  QStringList Trace() const { return TraceLines(*Form); }
 
   // Posts a click on AButton at the first work event that counts bytes: the
   // anti-freeze delivers it while the transfer runs. ARunning tells whether

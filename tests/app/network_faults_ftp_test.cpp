@@ -87,15 +87,22 @@ class NetworkFaultsTest : public AppFtpTest {
     return *SendFiles;
   }
 
-  // Clicks AButton from the running event loop and runs the loop until the
-  // program is asked to end (true) or ATimeoutMs have passed (false).
-  static bool ClickAndRunUntilQuit(QPushButton* AButton, int ATimeoutMs = 30000) {
-    QTimer Watchdog;
-    Watchdog.setSingleShot(true);
-    QObject::connect(&Watchdog, &QTimer::timeout, [] { QCoreApplication::exit(1); });
-    Watchdog.start(ATimeoutMs);
-    QTimer::singleShot(0, AButton, [AButton] { QTest::mouseClick(AButton, Qt::LeftButton); });
-    return QApplication::exec() == 0;
+  // Clicks AStart, and Abort ADelayMs after the transfer it begins is
+  // running (the time of that click in AClicked); false when no transfer ran.
+  static bool StartThenAbort(TMainForm& AForm, QPushButton* AStart, int ADelayMs, Clock::time_point& AClicked) {
+    bool Posted = false;
+    QTimer Watch;
+    QObject::connect(&Watch, &QTimer::timeout, &AForm, [&AForm, &AClicked, &Posted, ADelayMs] {
+      if (!AForm.TransferRunning || Posted) return;
+      Posted = true;
+      QTimer::singleShot(ADelayMs, &AForm, [&AForm, &AClicked] {
+        AClicked = Clock::now();
+        QTest::mouseClick(AForm.AbortButton, Qt::LeftButton);
+      });
+    });
+    Watch.start(20);
+    QTest::mouseClick(AStart, Qt::LeftButton);
+    return Posted;
   }
 
   void UseServerThatCutsTheFirstDownloadAfter(int64_t ABytes) {
@@ -175,26 +182,12 @@ TEST_F(NetworkFaultsTest, AbortEndsAStalledDownloadAtOnce) {
   Scripted.SetTransferOptions(Stalling());
   Form->arquivo->setText("a.bin");
   Clock::time_point Clicked{};
-  bool Posted = false;
   // Once the download's work has begun (the first 1000 bytes come, then
   // nothing), well into the stall.
-  QTimer Watch;
-  QObject::connect(&Watch, &QTimer::timeout, Form.get(), [&] {
-    if (!Form->TransferRunning || Posted) return;
-    Posted = true;
-    QTimer::singleShot(700, Form.get(), [&] {
-      Clicked = Clock::now();
-      QTest::mouseClick(Form->AbortButton, Qt::LeftButton);
-    });
-  });
-  Watch.start(20);
-  QTest::mouseClick(Form->DownloadButton, Qt::LeftButton);
-
-  ASSERT_TRUE(Posted);
+  ASSERT_TRUE(StartThenAbort(*Form, Form->DownloadButton, 700, Clicked));
   EXPECT_LT(MillisSince(Clicked), 2000);
   EXPECT_EQ(Errors, QStringList());  // an abort is no failure
-  QStringList Trace;
-  for (int i = 0; i < Form->DebugListBox->count(); ++i) Trace << Form->DebugListBox->item(i)->text();
+  const QStringList Trace = TraceLines(*Form);
   EXPECT_TRUE(Trace.contains("->> ABOR"));
   EXPECT_EQ(Trace.back(), "Transfer aborted");
   EXPECT_TRUE(Form->NetFTP1->IsConnected());
@@ -213,24 +206,10 @@ TEST_F(NetworkFaultsTest, AbortEndsAStalledUploadAtOnce) {
   WritePatternFile(LocalFile("big.bin"), 64 << 20);
   Form->arquivo->setText("big.bin");
   Clock::time_point Clicked{};
-  bool Posted = false;
-  QTimer Watch;
-  QObject::connect(&Watch, &QTimer::timeout, Form.get(), [&] {
-    if (!Form->TransferRunning || Posted) return;
-    Posted = true;
-    QTimer::singleShot(1500, Form.get(), [&] {
-      Clicked = Clock::now();
-      QTest::mouseClick(Form->AbortButton, Qt::LeftButton);
-    });
-  });
-  Watch.start(20);
-  QTest::mouseClick(Form->UploadButton, Qt::LeftButton);
-
-  ASSERT_TRUE(Posted);
+  ASSERT_TRUE(StartThenAbort(*Form, Form->UploadButton, 1500, Clicked));
   EXPECT_LT(MillisSince(Clicked), 2000);
   EXPECT_EQ(Errors, QStringList());
-  QStringList Trace;
-  for (int i = 0; i < Form->DebugListBox->count(); ++i) Trace << Form->DebugListBox->item(i)->text();
+  const QStringList Trace = TraceLines(*Form);
   EXPECT_TRUE(Trace.contains("->> ABOR"));
   EXPECT_TRUE(Trace.contains("Transfer aborted"));
   EXPECT_TRUE(Form->NetFTP1->IsConnected());

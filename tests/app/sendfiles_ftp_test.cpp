@@ -69,17 +69,6 @@ class SendFilesFtpTest : public AppFtpTest {
   }
   void TearDown() override { f_remessadados = nullptr; }
 
-  // Clicks AButton from the running event loop and runs the loop until the
-  // program is asked to end (true) or ATimeoutMs have passed (false).
-  static bool ClickAndRunUntilQuit(QPushButton* AButton, int ATimeoutMs = 30000) {
-    QTimer Watchdog;
-    Watchdog.setSingleShot(true);
-    QObject::connect(&Watchdog, &QTimer::timeout, [] { QCoreApplication::exit(1); });
-    Watchdog.start(ATimeoutMs);
-    QTimer::singleShot(0, AButton, [AButton] { QTest::mouseClick(AButton, Qt::LeftButton); });
-    return QApplication::exec() == 0;
-  }
-
   static bool Moved(const std::vector<int>& APositions) {
     return !APositions.empty() && *std::max_element(APositions.begin(), APositions.end()) > 0 &&
            APositions.back() == 0;

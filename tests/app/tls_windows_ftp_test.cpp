@@ -38,12 +38,6 @@ std::string ReadAll(const QString& AFileName) {
   return File.readAll().toStdString();
 }
 
-QStringList TraceLines(const TMainForm& AWindow) {
-  QStringList Lines;
-  for (int i = 0; i < AWindow.DebugListBox->count(); ++i) Lines << AWindow.DebugListBox->item(i)->text();
-  return Lines;
-}
-
 class TlsWindowsTest : public AppFtpTest {
  protected:
   static void SetUpTestSuite() {

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "ConnectedClient.h"
 #include "LoopbackPeer.h"
 #include "NetExceptions.h"
 #include "NetLog.h"
@@ -17,25 +18,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-struct Connected {
-  explicit Connected(LoopbackPeer& peer) {
-    client.Host = "127.0.0.1";
-    client.Port = peer.Port();
-    client.OpenConnection();
-  }
-  TNetTCPClient client;
-};
-
-std::string Pattern(size_t size) {
-  std::string data(size, '\0');
-  uint32_t x = 12345;
-  for (char& c : data) {
-    x = x * 1103515245 + 12345;
-    c = static_cast<char>(x >> 24);
-  }
-  return data;
-}
 
 }  // namespace
 
