@@ -5,9 +5,9 @@
 // Options: --host H --port P --user U --password W (defaults 127.0.0.1, 21,
 // anonymous, empty; the host may be an IPv6 address, "::1" or "[::1]"),
 // --active (default passive), --ascii (default binary), --recv-buffer N and
-// --send-buffer N (bytes per receive and per send; default 1 MiB), --quiet,
-// --format, --no-epsv, --no-mlsd, --idle-timeout SECONDS (default 60; 0 waits
-// without limit): the longest wait for a reply, for the next byte of a
+// --send-buffer N (bytes per receive and per send; defaults 1 MiB and
+// 64 KiB), --quiet, --format, --no-epsv, --no-mlsd, --idle-timeout SECONDS
+// (default 60; 0 waits without limit): the longest wait for a reply, for the next byte of a
 // transfer, for the server's data connection in active mode;
 // --help and --version print to standard output, exit 0 and connect to nothing.
 // The session asks FEAT after the login (and OPTS UTF8 ON when the server
@@ -76,11 +76,15 @@
 
 namespace {
 
-// ftpxfer moves data in 1 MiB blocks, not in the library's 32 KiB: on a fast
-// link every receive, file write and send call then moves 32 times as much,
-// so their fixed costs all but vanish, and the file is written in large
-// pieces. The memory this takes is a few MiB whatever the file's size.
-constexpr int32_t kBlockSize = 1048576;
+// ftpxfer receives in 1 MiB blocks, not in the library's 32 KiB: on a fast
+// link every receive and file write then moves 32 times as much, so their
+// fixed costs all but vanish. Uploads read and send 64 KiB at a time: a
+// block that small is still in the processor's cache when the send copies
+// it, and against a server on the loopback it measured a quarter faster than
+// 1 MiB (0.43 s per GiB against 0.57 s; 128 KiB 0.44 s). The memory this
+// takes is a few MiB whatever the file's size.
+constexpr int32_t kRecvBlockSize = 1048576;
+constexpr int32_t kSendBlockSize = 65536;
 
 struct Options {
   std::string host = "127.0.0.1";
@@ -94,8 +98,8 @@ struct Options {
   bool active = false;
   bool ascii = false;
   bool epsv = true;
-  int32_t recvBuffer = kBlockSize;
-  int32_t sendBuffer = kBlockSize;
+  int32_t recvBuffer = kRecvBlockSize;
+  int32_t sendBuffer = kSendBlockSize;
   int32_t idleTimeoutSeconds = 60;
   bool quiet = false;
   bool noMlsd = false;
