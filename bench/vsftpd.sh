@@ -6,9 +6,12 @@
 #   bench_start_vsftpd ANON_ROOT [EXTRA_CONFIG_LINES]   # sets bench_port
 #   bench_stop_vsftpd
 #   bench_wait_quiet MAX_LOAD   # waits until the 1-minute load is below MAX_LOAD (no-op when empty)
+#   bench_shape_loopback RATE   # the loopback as a link of RATE (tc's units) until exit (no-op when empty)
 bench_vsftpd_pid=""
 bench_work=""
+bench_shaped=""
 bench_cleanup() {
+  if [ -n "$bench_shaped" ]; then tc qdisc del dev lo root 2>/dev/null || true; fi
   if [ -n "$bench_vsftpd_pid" ]; then
     kill "$bench_vsftpd_pid" 2>/dev/null || true
     wait "$bench_vsftpd_pid" 2>/dev/null || true
@@ -76,4 +79,20 @@ bench_wait_quiet() {
     sleep 5
   done
   echo "# the load stayed at $load, not below $1; measuring anyway" >&2
+}
+
+# A token bucket on the loopback makes it a link of the given speed (tc's
+# units, e.g. 1gbit), steadily, until the script exits. It shapes every
+# loopback connection of the machine meanwhile; a loopback shaped already is
+# left alone and the script stops.
+bench_shape_loopback() {
+  [ -n "${1:-}" ] || return 0
+  command -v tc >/dev/null ||
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends iproute2 >/dev/null
+  if tc qdisc show dev lo | grep -qv '^qdisc noqueue'; then
+    echo "the loopback is shaped already ($(tc qdisc show dev lo)); not touching it" >&2
+    exit 1
+  fi
+  tc qdisc add dev lo root tbf rate "$1" burst 4mb latency 20ms
+  bench_shaped=1
 }
