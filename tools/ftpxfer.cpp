@@ -7,8 +7,9 @@
 // --active (default passive), --ascii (default binary), --recv-buffer N and
 // --send-buffer N (bytes per receive and per send; defaults 1 MiB and
 // 64 KiB), --quiet, --format, --no-epsv, --no-mlsd, --idle-timeout SECONDS
-// (default 60; 0 waits without limit): the longest wait for a reply, for the next byte of a
-// transfer, for the server's data connection in active mode;
+// (default 60; 0 waits without limit): the longest wait for a reply, for
+// the next byte of a transfer, for the server's data connection in active
+// mode;
 // --help and --version print to standard output, exit 0 and connect to nothing.
 // The session asks FEAT after the login (and OPTS UTF8 ON when the server
 // lists UTF8; names are passed through as they are either way) and tries
@@ -313,13 +314,10 @@ void WriteReceipt(const Options& o, TNetFTP& ftp, const std::string& ALocal, con
   receipt.Download = get;
   receipt.Server = ServerOfReceipt(ftp.Host, ftp.Port);
   receipt.RemotePath = get ? o.words[1] : o.words[2];
-  if (receipt.Time.empty()) receipt.Time = UtcTimeText();
   std::error_code ignored;
   const std::filesystem::path absolute = std::filesystem::absolute(ALocal, ignored);
   receipt.LocalPath = absolute.empty() ? ALocal : absolute.string();
-  receipt.Ok = AError.empty() && receipt.Ok;
-  receipt.Error = AError.empty() ? receipt.Error : AError;
-  CompleteFromLocalFile(receipt);
+  FinishReceipt(receipt, AError);
   AppendReceipt(o.receipt, receipt);
 }
 
@@ -394,8 +392,13 @@ int Run(const Options& o) {
       else
         ftp.Store(o.words[1], o.words[2], o.append);
     } catch (const std::exception& e) {
-      // Caught to put the failure on the receipt; it goes on unchanged.
-      if (!o.receipt.empty()) WriteReceipt(o, ftp, local, e.what());
+      // Caught to put the failure on the receipt; it goes on unchanged, also
+      // when the receipt cannot be written (that is said first).
+      try {
+        if (!o.receipt.empty()) WriteReceipt(o, ftp, local, e.what());
+      } catch (const std::exception& receiptFailure) {
+        std::cerr << "ftpxfer: the receipt could not be written: " << receiptFailure.what() << "\n";
+      }
       throw;
     }
     if (!o.receipt.empty()) WriteReceipt(o, ftp, local, "");

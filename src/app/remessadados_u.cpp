@@ -195,8 +195,13 @@ void Tf_remessadados::Transfer(QObject* ASender, bool ADownload) {
     else
       Client->UploadButtonClick(ASender);
   } catch (const std::exception& E) {
-    // Caught to put the failure on the receipt; it goes on unchanged.
-    WriteReceipt(*Client, ADownload, E.what());
+    // Caught to put the failure on the receipt; it goes on unchanged, also
+    // when the receipt cannot be written: the user must see why the
+    // transfer failed, not why its receipt did.
+    try {
+      WriteReceipt(*Client, ADownload, E.what());
+    } catch (const std::exception&) {
+    }
     throw;
   }
   WriteReceipt(*Client, ADownload, "");
@@ -219,9 +224,7 @@ void Tf_remessadados::WriteReceipt(TMainForm& AClient, bool ADownload, const std
   Receipt.LocalPath = ToNetText(QFileInfo(ADownload ? AClient.llocal->text() + Name : Name).absoluteFilePath());
   // The receipt is of the transfer: a listing that fails after a good
   // upload does not make it a failed one.
-  if (!Receipt.Ok && Receipt.Error.empty()) Receipt.Error = AError;
-  if (!Receipt.Ok && Receipt.Error.empty()) Receipt.Error = "Transfer not completed.";
-  CompleteFromLocalFile(Receipt);
+  FinishReceipt(Receipt, AError);
   const std::string Path = ReceiptsFilePath();
   QDir().mkpath(QFileInfo(QString::fromLocal8Bit(Path)).absolutePath());
   AppendReceipt(Path, Receipt);

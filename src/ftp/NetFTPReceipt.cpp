@@ -127,7 +127,9 @@ std::string UtcTimeText() {
   return text;
 }
 
-void CompleteFromLocalFile(TNetFTPReceipt& AReceipt) {
+void FinishReceipt(TNetFTPReceipt& AReceipt, const std::string& AError) {
+  if (AReceipt.Time.empty()) AReceipt.Time = UtcTimeText();
+  if (!AReceipt.Ok && AReceipt.Error.empty()) AReceipt.Error = AError.empty() ? "Transfer not completed." : AError;
   if (!AReceipt.Sha256.empty() || AReceipt.LocalPath.empty() || !FileExists(AReceipt.LocalPath)) return;
   TNetFileStream file(AReceipt.LocalPath, fmOpenRead | fmShareDenyNone);
   AReceipt.Bytes = file.Size();

@@ -57,10 +57,13 @@ std::string ServerOfReceipt(const std::string& AHost, int32_t APort);
 // The current time, UTC, as "2026-12-08T10:15:00Z".
 std::string UtcTimeText();
 
-// Fills in the local file's size and SHA-256 when the transfer left them
-// unknown (it failed before its data phase, or it did not hash) and the
-// local file exists.
-void CompleteFromLocalFile(TNetFTPReceipt& AReceipt);
+// Completes the receipt of a command that ran (or failed) a transfer:
+// the time, when the command failed before its transfer began; the failure,
+// AError (or "Transfer not completed." when that is empty), unless the
+// transfer itself ended well, which a failure after it does not undo; and
+// the local file's size and SHA-256 when the transfer left them unknown (it
+// failed before its data phase, or it did not hash) and the file exists.
+void FinishReceipt(TNetFTPReceipt& AReceipt, const std::string& AError);
 
 // Appends the receipt's line and a line end to the file, creating the file
 // but no folder, and flushes it to the disk. Raises EFOpenError when the

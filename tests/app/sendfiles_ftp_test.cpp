@@ -203,6 +203,11 @@ TEST_F(SendFilesFtpTest, FailuresLeaveTheWindowOpenForAnotherTry) {
               std::string::npos)
         << Last;
     EXPECT_NE(Last.find("\"bytes\": null, \"sha256\": null"), std::string::npos) << Last;
+    // No transfer began, yet the receipt has its time.
+    EXPECT_TRUE(QRegularExpression(R"(^\{"time": "\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ", )")
+                    .match(QString::fromStdString(Last))
+                    .hasMatch())
+        << Last;
     EXPECT_NE(Last.find("\"result\": \"failed\", \"error\": " + JSONString(Errors[0].toStdString()) + "}"),
               std::string::npos)
         << Last;
@@ -220,6 +225,15 @@ TEST_F(SendFilesFtpTest, FailuresLeaveTheWindowOpenForAnotherTry) {
   const std::string Receipts = ReadFile(ReceiptsFile());
   EXPECT_EQ(std::count(Receipts.begin(), Receipts.end(), '\n'), 4) << Receipts;
   EXPECT_NE(Receipts.rfind("\"result\": \"ok\", \"error\": null}\n"), std::string::npos) << Receipts;
+}
+
+// A receipt that cannot be written does not hide why the transfer failed.
+TEST_F(SendFilesFtpTest, AFailedTransferIsReportedEvenWithoutItsReceipt) {
+  WriteFile(Data.File("remessa"), "a file where the receipts' folder belongs");
+  Window->empresa->setText("nada");
+  QTest::mouseClick(Window->BitBtn2, Qt::LeftButton);
+  ASSERT_EQ(Errors.size(), 1);
+  EXPECT_TRUE(Errors[0].contains("No such file or directory")) << Errors[0].toStdString();
 }
 
 // The clicks below are posted at the first work event of the download; the
