@@ -7,6 +7,7 @@
 // are computed while the bytes pass, on a thread of their own for a file
 // (TNetHashingStream), never by a second read of the file afterwards.
 #include <algorithm>
+#include <limits>
 #include <optional>
 #include <vector>
 
@@ -14,6 +15,13 @@
 #include "NetFTP.h"
 #include "NetFTPDigest.h"
 #include "NetScope.h"
+
+namespace {
+
+// The slowest a server is expected to read a file for its digest: 16 MiB/s.
+constexpr int64_t DigestReadRate = int64_t{16} << 20;
+
+}  // namespace
 
 void TNetFTP::BeginRecord(bool ADownload, const std::string& ARemoteName, const std::string& ALocalPath) {
   FLastTransfer = TNetFTPReceipt();
@@ -157,6 +165,13 @@ void TNetFTP::CheckTransfer(const std::string& ARemoteName, bool ADownload, int6
       return;
     }
   }
+  // The server reads the whole file before it answers: the wait for the
+  // reply grows by a second for every DigestReadRate bytes of the file.
+  const int32_t readTimeout = ReadTimeout;
+  TNetScopeExit restore([&] { ReadTimeout = readTimeout; });
+  if (ReadTimeout > 0)
+    ReadTimeout = static_cast<int32_t>(std::min<int64_t>(
+        std::numeric_limits<int32_t>::max(), ReadTimeout + std::max<int64_t>(AExpected, 0) / DigestReadRate * 1000));
   // A refusal or a reply without a digest leaves the digest unchecked.
   if (SendCommand(ADigest.Command + " " + ARemoteName, TReplyCodes{}) / 100 != 2) return;
   const std::string value = DigestOfReply(LastReply.Text, TNetDigest::HexLength(ADigest.Algorithm));

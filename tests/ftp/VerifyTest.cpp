@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "FtpTestClient.h"
@@ -436,6 +437,28 @@ TEST(FtpVerifyScripted, DigestMismatchFailsAndAMatchPasses) {
   crc.Open();
   EXPECT_TRUE(Has(MessageOf<ENetFTPDigestMismatch>([&] { crc.ftp.Store(source, "up.bin"); }),
                   "the server's CRC32 of the file is 00000000"));
+}
+
+// A server reads the whole file before it sends its digest: for a large file
+// that takes longer than a reply normally may, and the wait allows for it.
+TEST(FtpVerifyScripted, DigestReplyOfALargeFileIsAwaitedLonger) {
+  ScriptedFtpServer server;
+  const std::string content = PatternBytes(12, 0, 32 << 20);  // 2 s more to wait
+  server.SetFile("a.bin", content);
+  server.SetReply("FEAT", "211-Features:\n XSHA256\n SIZE\n211 End");
+  server.SetHandler("XSHA256", [&content](FtpSession& session, const std::string&) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    session.Reply("250 " + Hex256(content));
+  });
+  FtpTestClient c(server.Port());
+  c.ftp.VerifyTransfers = true;
+  c.ftp.ReadTimeout = 500;
+  c.Open();
+  TNetMemoryStream sink;
+  c.ftp.Retrieve("a.bin", sink);
+  ASSERT_TRUE(c.ftp.LastTransfer().ServerDigest.has_value());
+  EXPECT_EQ(c.ftp.LastTransfer().ServerDigest->Value, Hex256(content));
+  EXPECT_EQ(c.ftp.ReadTimeout, 500);  // the usual wait again afterwards
 }
 
 TEST(FtpVerifyScripted, ServerWithoutSizePassesUnchecked) {
