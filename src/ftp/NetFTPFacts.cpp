@@ -31,26 +31,6 @@ bool ReadFactTime(std::string_view Text, TDateTime& Value) {
                        static_cast<int>(mi), static_cast<int>(s > 59 ? 59 : s), static_cast<int>(ms), Value);
 }
 
-std::string RightsOfMode(int64_t Mode, int Shift, bool Special, char SetChar) {
-  const int bits = static_cast<int>((Mode >> Shift) & 7);
-  std::string t = {(bits & 4) ? 'r' : '-', (bits & 2) ? 'w' : '-', (bits & 1) ? 'x' : '-'};
-  if (Special) t[2] = (bits & 1) ? SetChar : static_cast<char>(SetChar - 32);
-  return t;
-}
-
-// An octal mode: "0644", "644", or as pyftpdlib writes it, "0o644"
-// ("type=file;unix.mode=0o644;unix.uid=0; notes.txt").
-bool ReadOctal(std::string_view Text, int64_t& Value) {
-  if (Text.size() > 2 && Text[0] == '0' && (Text[1] == 'o' || Text[1] == 'O')) Text.remove_prefix(2);
-  if (Text.empty() || Text.size() > 12) return false;
-  Value = 0;
-  for (char c : Text) {
-    if (c < '0' || c > '7') return false;
-    Value = Value * 8 + (c - '0');
-  }
-  return true;
-}
-
 // The facts of a line that an entry takes, as the line writes them.
 struct TFactValues {
   std::string_view Type, Size, Sizd, Modify, Mode, Perm, Owner, OwnerName, Uid, Group, GroupName, Gid;
@@ -95,6 +75,29 @@ bool IsSelfOrUpType(std::string_view AType) { return SameText(AType, "cdir") || 
 
 }  // namespace
 
+bool TryOctalMode(std::string_view AText, int64_t& AValue) {
+  if (AText.size() > 2 && AText[0] == '0' && (AText[1] == 'o' || AText[1] == 'O')) AText.remove_prefix(2);
+  if (AText.empty() || AText.size() > 12) return false;
+  AValue = 0;
+  for (char c : AText) {
+    if (c < '0' || c > '7') return false;
+    AValue = AValue * 8 + (c - '0');
+  }
+  return true;
+}
+
+void SetRightsOfMode(int64_t AMode, TNetFTPListItem& AEntry) {
+  const auto triple = [AMode](int shift, bool special, char setChar) {
+    const int bits = static_cast<int>((AMode >> shift) & 7);
+    std::string t = {(bits & 4) ? 'r' : '-', (bits & 2) ? 'w' : '-', (bits & 1) ? 'x' : '-'};
+    if (special) t[2] = (bits & 1) ? setChar : static_cast<char>(setChar - 32);
+    return t;
+  };
+  AEntry.OwnerRights = triple(6, (AMode & 04000) != 0, 's');
+  AEntry.GroupRights = triple(3, (AMode & 02000) != 0, 's');
+  AEntry.OtherRights = triple(0, (AMode & 01000) != 0, 't');
+}
+
 bool IsSelfOrUpFactsLine(std::string_view ALine) {
   TFactValues facts;
   return ScanFacts(ALine, facts) && IsSelfOrUpType(facts.Type);
@@ -123,10 +126,8 @@ TNetFactsLine ReadFactsLine(const std::string& ALine, TNetFTPListItem& AEntry) {
   TDateTime modified;
   if (ReadFactTime(f.Modify, modified)) entry.ModifiedAt = modified;
   int64_t bits;
-  if (ReadOctal(f.Mode, bits)) {
-    entry.OwnerRights = RightsOfMode(bits, 6, (bits & 04000) != 0, 's');
-    entry.GroupRights = RightsOfMode(bits, 3, (bits & 02000) != 0, 's');
-    entry.OtherRights = RightsOfMode(bits, 0, (bits & 01000) != 0, 't');
+  if (TryOctalMode(f.Mode, bits)) {
+    SetRightsOfMode(bits, entry);
   } else if (!f.Perm.empty()) {
     // RFC 3659 permission letters (a, c, d, e, f, l, m, p, r, w) in the owner's column
     entry.OwnerRights = std::string(f.Perm);

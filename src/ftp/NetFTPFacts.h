@@ -37,6 +37,14 @@ bool FactOfLine(const std::string& ALine, const std::string& AFact, std::string&
 // the local time; the reply to "MDTM" is written the same way.
 bool TryFactTime(const std::string& AText, TDateTime& AValue);
 
+// An octal Unix mode of at most 12 digits: "0644", "644", or as pyftpdlib
+// writes it, "0o644".
+bool TryOctalMode(std::string_view AText, int64_t& AValue);
+
+// The rwx texts of an octal Unix mode in the entry's three rights columns:
+// 644 gives rw- r-- r--, 4755 rws r-x r-x, 1777 rwx rwx rwt.
+void SetRightsOfMode(int64_t AMode, TNetFTPListItem& AEntry);
+
 // A size fact: decimal digits only.
 bool TryFactNumber(const std::string& AText, int64_t& AValue);
 

@@ -3,6 +3,8 @@
 #include <string_view>
 #include <vector>
 
+#include "NetFTPFacts.h"
+
 namespace {
 
 // A blank-separated word of a line and where it stands.
@@ -539,19 +541,6 @@ bool ReadOs400Line(std::string_view Line, const std::vector<TWord>& W, TNetFTPLi
   return true;
 }
 
-// Rights text of an octal Unix mode: 644 gives rw-r--r--, 4755 rwsr-xr-x.
-void ModeToRights(int64_t Mode, TNetFTPListItem& AEntry) {
-  auto triple = [&](int shift, bool special, char setChar) {
-    const int bits = static_cast<int>((Mode >> shift) & 7);
-    std::string t = {(bits & 4) ? 'r' : '-', (bits & 2) ? 'w' : '-', (bits & 1) ? 'x' : '-'};
-    if (special) t[2] = (bits & 1) ? setChar : static_cast<char>(setChar - 32);
-    return t;
-  };
-  AEntry.OwnerRights = triple(6, (Mode & 04000) != 0, 's');
-  AEntry.GroupRights = triple(3, (Mode & 02000) != 0, 's');
-  AEntry.OtherRights = triple(0, (Mode & 01000) != 0, 't');
-}
-
 // EPLF: "+" facts separated by commas, a tab, the name.
 //   +i8388621.48594,m825718503,r,s280,\tdjb.html
 //   +i8388621.50690,m824255907,/,\t514
@@ -575,11 +564,7 @@ bool ReadEplfLine(std::string_view Line, TNetFTPListItem& AEntry) {
     else if (fact == "r") file = true;
     else if (fact[0] == 's' && !ReadNumber(fact.substr(1), size)) return false;
     else if (fact[0] == 'm') dated = ReadNumber(fact.substr(1), seconds);
-    else if (fact.starts_with("up")) {
-      mode = 0;
-      for (char c : fact.substr(2)) mode = (c >= '0' && c <= '7') ? mode * 8 + (c - '0') : -1000000;
-      if (mode < 0) mode = -1;
-    }
+    else if (fact.starts_with("up") && !TryOctalMode(fact.substr(2), mode)) mode = -1;
   }
   if (!directory && !file) return false;
   TDateTime modified = 0;
@@ -588,7 +573,7 @@ bool ReadEplfLine(std::string_view Line, TNetFTPListItem& AEntry) {
   AEntry.ByteSize = size;
   AEntry.ModifiedAt = modified;
   AEntry.ItemName = std::string(Line.substr(tab + 1));
-  if (mode >= 0) ModeToRights(mode, AEntry);
+  if (mode >= 0) SetRightsOfMode(mode, AEntry);
   return true;
 }
 

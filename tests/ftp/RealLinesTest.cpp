@@ -231,6 +231,18 @@ TEST(RealLines, SoundRuleEntriesStandAsTheRulesMadeThem) {
 // Every table line with blanks, line ends, odd bytes and separators put in
 // at every position, and cut at every length: the reader, the tolerant
 // reading and the fact-line reader must never crash nor let an error out.
+// An EPLF mode is octal of a sensible length: a longer one gives no rights
+// (and no arithmetic overflow on the way).
+TEST(RealLines, EplfModesOfAnyLength) {
+  TNetFTPListItem entry;
+  ASSERT_TRUE(ReadListingLineLoosely("+up4755,r,s5,\tx", entry, ReadOn()));
+  EXPECT_EQ(entry.OwnerRights + entry.GroupRights + entry.OtherRights, "rwsr-xr-x");
+  TNetFTPListItem overlong;
+  ASSERT_TRUE(ReadListingLineLoosely("+up7777777777777777777777777,r,s5,\ty", overlong, ReadOn()));
+  EXPECT_EQ(overlong.ItemName, "y");
+  EXPECT_EQ(overlong.OwnerRights, TNetFTPListItem().OwnerRights);
+}
+
 TEST(RealLines, MangledLinesNeverEscapeTheReader) {
   const char kInserts[] = {' ', '\t', '\0', '\xff', ':', ',', '-', ';', '5'};
   int64_t reads = 0;
