@@ -19,7 +19,6 @@ constexpr int64_t kMaxSendPiece = int64_t{1} << 30;
 // of whatever has arrived when the link goes quiet).
 constexpr int64_t kStreamWriteBlock = 256 * 1024;
 
-
 void ClearBit7(char* Data, int64_t Count) {
   for (int64_t i = 0; i < Count; ++i) Data[i] = static_cast<char>(Data[i] & 0x7F);
 }
@@ -338,8 +337,8 @@ void TNetTCPConnection::ReadToStream(TNetStream& AStream, int64_t AByteCount, bo
     remaining -= n;
   }
 
-  // A handler that cannot tell when the link is quiet gets its bytes written
-  // chunk by chunk.
+  // A handler that cannot tell when the link is quiet (TLS) gets its bytes
+  // written in blocks of its receive size.
   const bool quietKnown = FIOHandler && FIOHandler->ReceivesWithoutWait();
   const int64_t block = quietKnown ? std::max<int64_t>(RecvBufferSize, kStreamWriteBlock) : RecvBufferSize;
   int64_t counted = 0;  // the queued bytes of the stream already counted
@@ -350,9 +349,14 @@ void TNetTCPConnection::ReadToStream(TNetStream& AStream, int64_t AByteCount, bo
     counted = owed;
     AddWork(wmRead, n);
   };
+  // After a write that failed (perhaps half done) the stream gets nothing
+  // more: a second try would write its bytes twice.
+  bool streamFailed = false;
   const std::function<void()> writeCounted = [&] {
-    if (counted == 0) return;
+    if (counted == 0 || streamFailed) return;
+    streamFailed = true;
     AStream.WriteBuffer(InputQueue.Memory(), counted);
+    streamFailed = false;
     InputQueue.DiscardCounted(counted);
     remaining -= counted;
     counted = 0;

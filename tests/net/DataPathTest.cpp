@@ -136,6 +136,30 @@ TEST(ReadToStream, CountedBytesReachTheStreamWhenAWorkHandlerFails) {
   EXPECT_EQ(stream.DataString(), data.substr(0, static_cast<size_t>(counted)));
 }
 
+// A stream write that fails half done (a full disk) ends the read, and the
+// bytes are not written a second time on the way out.
+TEST(ReadToStream, AFailedStreamWriteIsNotTriedAgain) {
+  class THalfWritingStream : public TNetMemoryStream {
+   public:
+    int64_t Write(const void* Buffer, int64_t Count) override {
+      if (++Calls > 1) return TNetMemoryStream::Write(Buffer, Count);
+      TNetMemoryStream::Write(Buffer, Count / 2);
+      throw std::runtime_error("disk full");
+    }
+    int Calls = 0;
+  };
+  const std::string data = Pattern(64 * 1024);
+  LoopbackPeer peer([&](int fd) {
+    SendAll(fd, data);
+    ReceiveLine(fd, kNoLimitMs);
+  });
+  Connected c(peer);
+  THalfWritingStream stream;
+  EXPECT_THROW(c.client.ReadToStream(stream, -1, true), std::runtime_error);
+  EXPECT_EQ(stream.Calls, 1);
+  EXPECT_EQ(stream.DataString(), data.substr(0, static_cast<size_t>(stream.Size())));
+}
+
 // A work handler that closes the link (an abort from the window) ends a
 // send from a file at once: the next block is never sent, not even to
 // whatever now holds the old descriptor number.
