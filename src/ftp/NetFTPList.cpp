@@ -275,7 +275,8 @@ void TNetFTPListItems::ReadListing(const TStringList& Lines, TDateTime AReferenc
     }
     TNetFTPListItem byRules;
     byRules.RawLine = line;
-    bool ruled = ListingFormat != flfMachine;
+    // No rule reads a line of an unknown layout (it would only throw).
+    bool ruled = ListingFormat != flfMachine && ListingFormat != flfUnknown;
     try {
       if (ruled) ParseLine(ListingFormat, byRules, AReferenceDate);
     } catch (...) {

@@ -103,9 +103,9 @@ class TNetFTPListItems {
   // What the FTP client does to read its listing: removes all entries; then,
   // when there are lines, detects the format on the first one (details set),
   // lets OnCheckListFormat change it (ASender is handed to it), stores it in
-  // ListingFormat and reads every line. Under flfUnix, flfVax, flfDos and
-  // flfUnknown each line is read twice: by the rules of the format and by
-  // the tolerant reading (NetFTPListReader.h). The rules' entry stands where
+  // ListingFormat and reads every line. Under flfUnix, flfVax and flfDos each
+  // line is read twice: by the rules of the format and by the tolerant
+  // reading (NetFTPListReader.h); under flfUnknown by the latter alone. The rules' entry stands where
   // the two agree on kind, name, link target, size and time to the minute,
   // or where the tolerant reading does not know the line; elsewhere (the
   // rules failed, or read columns shifted by a blank in an owner's name or a
